@@ -1,0 +1,183 @@
+// Drawing objects and the device context.
+//
+// A device context draws with the old desktop semantics the game was designed
+// around: a rectangle covers left..right-1, a line covers its start point but
+// not its end, a 1-pixel pen outlines inside the rectangle. Two targets exist:
+// CFrameDC writes straight into the client area's framebuffer (a 32-bit QImage)
+// and reads pixels back from it; CPainterDC draws the same calls through a
+// QPainter, for the printer and print preview.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#include <QFont>
+#include <QImage>
+#include <functional>
+#include <memory>
+
+class QPainter;
+class QPaintDevice;
+
+// Background modes and DrawText format flags.
+constexpr int TRANSPARENT = 1;
+constexpr int OPAQUE = 2;
+constexpr UINT DT_TOP = 0x00;
+constexpr UINT DT_LEFT = 0x00;
+constexpr UINT DT_CENTER = 0x01;
+constexpr UINT DT_VCENTER = 0x04;
+constexpr UINT DT_WORDBREAK = 0x10;
+constexpr UINT DT_SINGLELINE = 0x20;
+constexpr int PS_SOLID = 0;
+
+// Base of the drawing objects: empty (no handle) until made, handle released
+// by DeleteObject or by the owner's destruction.
+class CGdiObject {
+public:
+    CGdiObject() = default;
+    CGdiObject(const CGdiObject&) = delete;
+    CGdiObject& operator=(const CGdiObject&) = delete;
+    virtual ~CGdiObject() = default;
+
+    std::uint32_t GetSafeHandle() const { return m_hObject; }
+    BOOL DeleteObject();
+
+protected:
+    BOOL Attach();  // gives the object a fresh, never reused handle
+    std::uint32_t m_hObject = 0;
+};
+
+class CBrush : public CGdiObject {
+public:
+    ~CBrush() override { DeleteObject(); }
+    BOOL CreateSolidBrush(COLORREF cr);
+    COLORREF GetColor() const { return m_cr; }
+
+private:
+    COLORREF m_cr = 0;
+};
+
+class CPen : public CGdiObject {
+public:
+    ~CPen() override { DeleteObject(); }
+    // Solid pens only; every pen the game makes is one pixel wide.
+    BOOL CreatePen(int nPenStyle, int nWidth, COLORREF cr);
+    COLORREF GetColor() const { return m_cr; }
+
+private:
+    COLORREF m_cr = 0;
+};
+
+// A font by face, character-cell height in device pixels and weight. Every
+// other parameter is fixed: no width, escapement or orientation, upright, no
+// underline or strike-out, ANSI set, device precision, proof quality.
+class CFont : public CGdiObject {
+public:
+    ~CFont() override { DeleteObject(); }
+    BOOL CreateFont(int nHeight, int nWeight, const char* lpszFacename);
+    const CString& GetFaceName() const { return m_strFace; }
+    int GetHeight() const { return m_nHeight; }
+    int GetWeight() const { return m_nWeight; }
+
+    // The Qt font for a device: the largest pixel size whose ascent plus
+    // descent does not exceed the cell height.
+    QFont Resolve(QPaintDevice* pDevice) const;
+
+private:
+    CString m_strFace;
+    int m_nHeight = 0;
+    int m_nWeight = 400;
+    mutable QFont m_qfont;
+    mutable int m_nResolvedDpi = -1;
+};
+
+class CDC {
+public:
+    CDC();
+    CDC(const CDC&) = delete;
+    CDC& operator=(const CDC&) = delete;
+    virtual ~CDC();
+
+    CPen* SelectObject(CPen* pPen);
+    CBrush* SelectObject(CBrush* pBrush);
+    CFont* SelectObject(CFont* pFont);
+    int SetBkMode(int nMode);
+    COLORREF SetTextColor(COLORREF cr);
+
+    void FillRect(const CRect& rc, CBrush* pBrush);
+    BOOL Rectangle(const CRect& rc);
+    BOOL Rectangle(int l, int t, int r, int b) { return Rectangle(CRect(l, t, r, b)); }
+    CPoint MoveTo(int x, int y);
+    // Horizontal and vertical lines only: the start is covered, the end is not.
+    BOOL LineTo(int x, int y);
+    COLORREF SetPixel(int x, int y, COLORREF cr);
+    // The colour of a pixel as drawn, or CLR_INVALID off the target.
+    virtual COLORREF GetPixel(int x, int y) const { return CLR_INVALID; }
+    // One line of text with its top-left corner at (x, y), not clipped.
+    BOOL TextOut(int x, int y, const CString& str);
+    // Formatted text in a rectangle (DT_ flags above), cut off at its edges.
+    // Returns the height of the text drawn.
+    int DrawText(const CString& str, const CRect& rc, UINT nFormat);
+
+    virtual QPaintDevice* Device() const = 0;
+
+protected:
+    // Target primitives. FillSolid fills exactly the pixels of rc.
+    virtual void FillSolid(const CRect& rc, COLORREF cr) = 0;
+    virtual void PutPixel(int x, int y, COLORREF cr) = 0;
+    // Draws text lines through a painter, clipped to pClip when given.
+    virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) = 0;
+
+    CPen* m_pPen = nullptr;      // nullptr: the stock black pen
+    CBrush* m_pBrush = nullptr;  // nullptr: the stock white brush
+    CFont* m_pFont = nullptr;    // nullptr: the stock system font
+    int m_nBkMode = OPAQUE;
+    COLORREF m_crText = 0x000000;
+    COLORREF m_crBk = 0xFFFFFF;
+    CPoint m_ptCurrent;
+};
+
+// Draws into a 32-bit framebuffer (QImage::Format_RGB32) and reads it back.
+// Every pixel it changes is added to DirtyRect().
+class CFrameDC : public CDC {
+public:
+    explicit CFrameDC(QImage& image);
+    ~CFrameDC() override;
+    COLORREF GetPixel(int x, int y) const override;
+    QPaintDevice* Device() const override;
+    const CRect& DirtyRect() const { return m_rcDirty; }
+
+protected:
+    void FillSolid(const CRect& rc, COLORREF cr) override;
+    void PutPixel(int x, int y, COLORREF cr) override;
+    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) override;
+
+private:
+    void AddDirty(const CRect& rc);
+    QImage& m_image;
+    CRect m_rcDirty;
+};
+
+// Draws through a QPainter: the printer, the print preview, a test image.
+class CPainterDC : public CDC {
+public:
+    explicit CPainterDC(QPainter& painter);
+    QPaintDevice* Device() const override;
+
+protected:
+    void FillSolid(const CRect& rc, COLORREF cr) override;
+    void PutPixel(int x, int y, COLORREF cr) override;
+    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) override;
+
+private:
+    QPainter& m_painter;
+};
+
+// Colour conversion between COLORREF and the framebuffer's 0xAARRGGBB.
+constexpr std::uint32_t ToQRgb(COLORREF cr)
+{
+    return 0xFF000000u | ((cr & 0xFFu) << 16) | (cr & 0xFF00u) | ((cr >> 16) & 0xFFu);
+}
+constexpr COLORREF FromQRgb(std::uint32_t rgb)
+{
+    return ((rgb >> 16) & 0xFFu) | (rgb & 0xFF00u) | ((rgb & 0xFFu) << 16);
+}

@@ -1,0 +1,15 @@
+// Test entry point: a QApplication on the offscreen platform, so fonts,
+// widgets and the printing path work without a display.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setlocale(LC_ALL, "C");
+    testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
