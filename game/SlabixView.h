@@ -138,10 +138,18 @@ private:
     void EndCommand(CDC* pDC);
     void ComposeResults();
     void DrawResultsScreen(CDC* pDC);
-    // One arrow-key step of the current stone.
-    void HandStep(EStep eStep, CDC* pDC);
+    // One step of the current stone with its tests, stops and charges, for a
+    // drag (a collision costs 200) or by hand (2 once past the boundary test).
+    // Returns TRUE when the stone moved.
+    BOOL TakeStep(EStep eStep, CDC* pDC, BOOL bByHand);
     // A boundary or collision stop.
     void StopMove(int nCue);
+    // The pixel the board shows at (x, y): read back from the client area,
+    // or, where that lies outside it, what the board drawing puts there.
+    COLORREF BoardPixel(CDC* pDC, int x, int y) const;
+    // The patio rectangle at rcPicture's place with the stones in their places
+    // relative to it: all of them, or only those within 2 pixels of the patio.
+    void DrawPatioPicture(CDC* pDC, const CRect& rcPicture, BOOL bOnlyOnPatio);
     // Appends a drag point, keeping the press point when the record is full.
     void RecordDragPoint(CPoint point);
     void DrawNotice(CDC* pDC, const char* pszText);
