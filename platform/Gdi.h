@@ -97,6 +97,9 @@ public:
     CDC& operator=(const CDC&) = delete;
     virtual ~CDC();
 
+    // Each returns the object selected before (nullptr: the stock object).
+    // nullptr selects the stock object again; an object not yet made cannot be
+    // selected (the call returns nullptr and changes nothing).
     CPen* SelectObject(CPen* pPen);
     CBrush* SelectObject(CBrush* pBrush);
     CFont* SelectObject(CFont* pFont);
@@ -121,11 +124,19 @@ public:
     virtual QPaintDevice* Device() const = 0;
 
 protected:
-    // Target primitives. FillSolid fills exactly the pixels of rc.
+    // Target primitives. FillSolid fills exactly the pixels of rc (already
+    // normalised, not yet clipped); PutPixel sets one pixel if it is on the target.
     virtual void FillSolid(const CRect& rc, COLORREF cr) = 0;
     virtual void PutPixel(int x, int y, COLORREF cr) = 0;
     // Draws text lines through a painter, clipped to pClip when given.
-    virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) = 0;
+    // rcInk bounds every pixel the text may touch.
+    virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
+                              const CRect& rcInk) = 0;
+
+    COLORREF PenColor() const { return m_pPen ? m_pPen->GetColor() : 0x000000; }
+    COLORREF BrushColor() const { return m_pBrush ? m_pBrush->GetColor() : 0xFFFFFF; }
+    // The selected font (or the stock font) resolved for this target.
+    QFont CurrentFont() const;
 
     CPen* m_pPen = nullptr;      // nullptr: the stock black pen
     CBrush* m_pBrush = nullptr;  // nullptr: the stock white brush
@@ -149,10 +160,13 @@ public:
 protected:
     void FillSolid(const CRect& rc, COLORREF cr) override;
     void PutPixel(int x, int y, COLORREF cr) override;
-    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) override;
+    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
+                      const CRect& rcInk) override;
 
 private:
     void AddDirty(const CRect& rc);
+    // Clips rc to the image; false when nothing is left.
+    bool ClipToImage(CRect& rc) const;
     QImage& m_image;
     CRect m_rcDirty;
 };
@@ -166,7 +180,8 @@ public:
 protected:
     void FillSolid(const CRect& rc, COLORREF cr) override;
     void PutPixel(int x, int y, COLORREF cr) override;
-    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip) override;
+    void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
+                      const CRect& rcInk) override;
 
 private:
     QPainter& m_painter;

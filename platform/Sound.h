@@ -22,7 +22,9 @@ struct SoundResource {
 using HRSRC = const SoundResource*;
 using HGLOBAL = const SoundResource*;
 
-// Resource lookup by integer id within the custom type ("sound").
+// Resource lookup by integer id within the custom type ("sound"); nullptr
+// when the program has no such resource. A resource found stays loaded, at
+// the same address, until the process ends.
 HRSRC FindResource(int nId, const char* pszType);
 HGLOBAL LoadResource(HRSRC hRes);
 const void* LockResource(HGLOBAL hGlobal);
@@ -35,6 +37,8 @@ public:
     virtual ~CSoundOutput() = default;
     // nId is the resource the image came from, 0 if it is no known resource.
     virtual void Play(int nId, const void* pImage) = 0;
+    // sndPlaySound(nullptr, ...): silence whatever still plays.
+    virtual void Stop() {}
 };
 
 // Installs the output (nullptr: silence). Returns the previous one.
@@ -45,8 +49,11 @@ CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 class CQtSoundOutput : public CSoundOutput {
 public:
     CQtSoundOutput();
+    CQtSoundOutput(const CQtSoundOutput&) = delete;
+    CQtSoundOutput& operator=(const CQtSoundOutput&) = delete;
     ~CQtSoundOutput() override;
     void Play(int nId, const void* pImage) override;
+    void Stop() override;
 
 private:
     struct Impl;

@@ -92,6 +92,8 @@ public:
     void OnFilePrintPreview();
     // The printing loop on a printer that is ready: begin, pages until the view
     // clears m_bContinuePrinting or the range ends, end. Returns pages printed.
+    // Without a page range (m_nToPage 0xFFFF: the length is not known) only
+    // the first page is printed, as the old framework did.
     int PrintPages(QPrinter& printer, CPrintInfo& info);
 
     // Parent for the print dialogs (set by the shell; may stay null).
@@ -104,6 +106,13 @@ private:
     std::function<void(const CRect&)> m_fnUpdate;
     CDocument* m_pDocument = nullptr;
     QWidget* m_pDialogParent = nullptr;
+};
+
+// The device context Paint() hands to OnDraw: the view's framebuffer, after
+// the erase.
+class CPaintDC : public CFrameDC {
+public:
+    explicit CPaintDC(CView* pView) : CFrameDC(pView->FrameBuffer()) {}
 };
 
 // A device context on a view's client area, held for one handler. On release

@@ -1,0 +1,76 @@
+#include "app/AboutBox.h"
+
+#include <algorithm>
+
+#include <QFontMetrics>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// Converts dialog units to pixels: a horizontal unit is a quarter of the
+// font's average character width, a vertical one an eighth of its height.
+class CDialogUnits {
+public:
+    explicit CDialogUnits(const QFont& font)
+    {
+        const QFontMetrics fm(font);
+        const int nAlphabet = fm.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        m_nBaseX = std::max(1, (nAlphabet / 26 + 1) / 2);
+        m_nBaseY = std::max(1, fm.height());
+    }
+    int X(int n) const { return n * m_nBaseX / 4; }
+    int Y(int n) const { return n * m_nBaseY / 8; }
+    QRect Rect(int x, int y, int cx, int cy) const { return QRect(X(x), Y(y), X(cx), Y(cy)); }
+
+private:
+    int m_nBaseX;
+    int m_nBaseY;
+};
+
+QLabel* MakeText(const QString& strText, QWidget* pParent)
+{
+    auto* pLabel = new QLabel(pParent);
+    pLabel->setTextFormat(Qt::PlainText);  // no mnemonic or markup processing
+    pLabel->setText(strText);
+    return pLabel;
+}
+
+}  // namespace
+
+CAboutBox::CAboutBox(QWidget* pParent) : QDialog(pParent)
+{
+    setWindowTitle(QStringLiteral("About Slabix"));
+    setModal(true);
+    // The small sans-serif face of old dialogs: an 11-pixel font.
+    QFont font = this->font();
+    font.setPixelSize(11);
+    setFont(font);
+    const CDialogUnits du(font);
+
+    m_pIcon = new QLabel(this);
+    const int nIcon = 32;
+    m_pIcon->setPixmap(QIcon(QStringLiteral(":/icons/slabix.svg")).pixmap(nIcon, nIcon));
+    m_pIcon->setGeometry(du.X(11), du.Y(17), nIcon, nIcon);
+    m_pIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    m_pVersion = MakeText(QStringLiteral("Slabix Version D605"), this);
+    m_pVersion->setGeometry(du.Rect(40, 10, 119, 8));
+    m_pNotice = MakeText(QStringLiteral("Copyright (C) 2002"), this);
+    m_pNotice->setGeometry(du.Rect(40, 25, 119, 8));
+
+    m_pOk = new QPushButton(QStringLiteral("OK"), this);
+    m_pOk->setGeometry(du.Rect(178, 7, 50, 14));
+    m_pOk->setDefault(true);
+    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+
+    // Labels at least one text line high, whatever the unit rounding.
+    for (QLabel* pLabel : {m_pVersion, m_pNotice}) {
+        QRect rc = pLabel->geometry();
+        rc.setHeight(std::max(rc.height(), QFontMetrics(font).height()));
+        pLabel->setGeometry(rc);
+    }
+    setFixedSize(du.X(235), du.Y(55));
+}

@@ -1,0 +1,188 @@
+#include "app/MainFrame.h"
+
+#include "app/AboutBox.h"
+#include "app/ViewWidget.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
+
+namespace {
+const QString APP_TITLE = QStringLiteral("Slabix");
+}
+
+CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> pView, QWidget* pParent)
+    : QMainWindow(pParent, FrameFlags()), m_pDoc(std::move(pDoc)), m_pView(std::move(pView))
+{
+    m_pView->SetDocument(m_pDoc.get());
+    m_pView->SetDialogParent(this);
+    m_pViewWidget = new CViewWidget(m_pView.get(), this);
+    setCentralWidget(m_pViewWidget);
+    CreateMenu();
+    CreateAccelerators();
+
+    m_pDoc->m_fnTitleChanged = [this](const CString& strTitle) { setWindowTitle(FrameTitle(strTitle)); };
+    setWindowTitle(FrameTitle(m_pDoc->GetTitle()));
+
+    m_fnAskOpenName = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+                                            QStringLiteral("All Files (*)"));
+    };
+    m_fnAskSaveName = [this](const QString& strDefaultName) {
+        // The dialog asks before it replaces an existing file.
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), strDefaultName,
+                                            QStringLiteral("All Files (*)"));
+    };
+    m_fnReportError = [this](const QString& strText) {
+        QMessageBox::warning(this, APP_TITLE, strText);
+    };
+}
+
+CMainFrame::~CMainFrame()
+{
+    m_pViewWidget->DetachView();
+    m_pDoc->m_fnTitleChanged = nullptr;
+}
+
+Qt::WindowFlags CMainFrame::FrameFlags()
+{
+    // A title bar and nothing else: no system menu, no buttons.
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+}
+
+QString CMainFrame::FrameTitle(const CString& strDocTitle)
+{
+    return APP_TITLE + QStringLiteral(" - ") + strDocTitle;
+}
+
+void CMainFrame::CreateMenu()
+{
+    QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
+    pFile->setSeparatorsCollapsible(false);  // the leading separator stays
+    pFile->addSeparator();
+    QAction* pPrint = pFile->addAction(QStringLiteral("&Print..."), this, &CMainFrame::OnFilePrint);
+    pPrint->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    pFile->addSeparator();
+    pFile->addAction(QStringLiteral("E&xit"), this, &CMainFrame::OnClose);
+
+    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    pHelp->addAction(QStringLiteral("&About Slabix..."), this, &CMainFrame::OnAppAbout);
+}
+
+QAction* CMainFrame::AddAccelerator(const QKeySequence& keys, void (CMainFrame::*pfnCommand)())
+{
+    auto* pAction = new QAction(this);
+    pAction->setShortcut(keys);
+    pAction->setShortcutContext(Qt::WindowShortcut);
+    connect(pAction, &QAction::triggered, this, pfnCommand);
+    addAction(pAction);
+    return pAction;
+}
+
+void CMainFrame::CreateAccelerators()
+{
+    // Ctrl+P belongs to the Print menu item.
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_N), &CMainFrame::OnFileNew);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_O), &CMainFrame::OnFileOpen);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_S), &CMainFrame::OnFileSave);
+    // Edit and pane commands that nothing here handles: the keys are used up.
+    const QKeySequence unhandled[] = {
+        QKeySequence(Qt::CTRL | Qt::Key_Z),     QKeySequence(Qt::ALT | Qt::Key_Backspace),
+        QKeySequence(Qt::CTRL | Qt::Key_X),     QKeySequence(Qt::SHIFT | Qt::Key_Delete),
+        QKeySequence(Qt::CTRL | Qt::Key_C),     QKeySequence(Qt::CTRL | Qt::Key_Insert),
+        QKeySequence(Qt::CTRL | Qt::Key_V),     QKeySequence(Qt::SHIFT | Qt::Key_Insert),
+        QKeySequence(Qt::Key_F6),               QKeySequence(Qt::SHIFT | Qt::Key_F6),
+    };
+    for (const QKeySequence& keys : unhandled)
+        AddAccelerator(keys, &CMainFrame::OnNoCommand);
+    // Closes the window even where no window manager offers the key.
+    AddAccelerator(QKeySequence(Qt::ALT | Qt::Key_F4), &CMainFrame::OnClose);
+}
+
+QAction* CMainFrame::Accelerator(const QKeySequence& keys) const
+{
+    QList<QAction*> candidates = actions();
+    for (QAction* pMenu : menuBar()->actions()) {
+        if (pMenu->menu())
+            candidates += pMenu->menu()->actions();
+    }
+    for (QAction* pAction : candidates) {
+        if (pAction->shortcuts().contains(keys))
+            return pAction;
+    }
+    return nullptr;
+}
+
+void CMainFrame::ShowMaximised()
+{
+    // The geometry first: where nothing maximises the window, it still covers
+    // the screen's available area.
+    if (const QScreen* pScreen = screen())
+        setGeometry(pScreen->availableGeometry());
+    showMaximized();
+    activateWindow();
+}
+
+void CMainFrame::ShowSized(const QSize& size)
+{
+    setFixedSize(size);
+    show();
+    activateWindow();
+}
+
+void CMainFrame::OnClose()
+{
+    close();
+}
+
+void CMainFrame::OnFileNew()
+{
+    if (!m_pDoc->OnNewDocument())
+        return;
+    m_pDoc->SetTitle(QStringLiteral("Untitled"));
+    m_pViewWidget->RequestFullPaint();
+}
+
+void CMainFrame::OnFileOpen()
+{
+    const QString strPath = m_fnAskOpenName();
+    if (strPath.isEmpty())
+        return;
+    const QString strError = m_pDoc->OnOpenDocument(strPath);
+    if (!strError.isEmpty()) {
+        m_fnReportError(strError);
+        return;
+    }
+    m_pViewWidget->RequestFullPaint();
+}
+
+void CMainFrame::OnFileSave()
+{
+    // The suggested name is the document title up to the first character
+    // that cannot be part of a file name.
+    QString strName = m_pDoc->GetTitle();
+    const qsizetype nBad = strName.indexOf(QRegularExpression(QStringLiteral("[:/\\\\]")));
+    if (nBad >= 0)
+        strName.truncate(nBad);
+    const QString strPath = m_fnAskSaveName(strName.trimmed());
+    if (strPath.isEmpty())
+        return;
+    const QString strError = m_pDoc->OnSaveDocument(strPath);
+    if (!strError.isEmpty())
+        m_fnReportError(strError);
+}
+
+void CMainFrame::OnFilePrint()
+{
+    m_pView->OnFilePrint();
+}
+
+void CMainFrame::OnAppAbout()
+{
+    CAboutBox box(this);
+    box.exec();
+}

@@ -1,0 +1,160 @@
+// Random input against the game view, with the game's rules checked after
+// every event.
+//
+// The driver plays long sequences of window messages at one CSlabixView: every
+// key code, button presses and releases anywhere, mouse moves of any size,
+// paints, changes of the client size, print requests, in any stage. It keeps
+// its own model of what each message must do (stage flow, the one-pixel steps
+// with their boundary and collision stops, the charges, the scoring) and after
+// every event compares the view with the model and checks the invariants:
+// stones never overlap and keep their size, stage, stone and layout indices in
+// range, the cost moves only by a 2-dollar hand step or a 200-dollar fork-lift
+// charge in play, the total profit grows only when a job is scored, the drag
+// record stays in bounds, and during play the patio and the stones on the
+// screen equal a fresh board drawing pixel for pixel.
+//
+// The choices come from an input source: a seeded generator (the unit test)
+// or the bytes of a fuzzer's input (slabix_fuzz).
+#pragma once
+
+#include "game/SlabixView.h"
+#include "platform/Sound.h"
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CInputSource {
+public:
+    // An endless stream from a seeded generator.
+    explicit CInputSource(std::uint64_t nSeed);
+    // The given bytes, then zeros; AtEnd() tells when they are used up.
+    CInputSource(const std::uint8_t* pData, std::size_t nSize);
+
+    bool AtEnd() const { return m_pData != nullptr && m_nPos >= m_nSize; }
+    std::uint8_t Byte();
+    std::uint32_t Word();  // four bytes
+    // A value in 0 .. n-1 (n >= 1), from as few bytes as n needs.
+    std::uint32_t Below(std::uint32_t n);
+    // A value in lo .. hi.
+    int Range(int lo, int hi);
+
+private:
+    const std::uint8_t* m_pData = nullptr;
+    std::size_t m_nSize = 0;
+    std::size_t m_nPos = 0;
+    std::uint64_t m_nState = 0;
+};
+
+// What a run covered, so a test can tell that the input reached the game.
+struct FuzzCoverage {
+    long nKeys = 0;
+    long nPresses = 0;
+    long nMoves = 0;
+    long nSteps = 0;           // one-pixel steps taken by the stones
+    long nBoundaryStops = 0;
+    long nCollisionStops = 0;
+    long nCharges = 0;         // 200-dollar fork-lift charges
+    long nPaints = 0;
+    long nResizes = 0;
+    long nPrintsRefused = 0;
+    long nPagesPrinted = 0;
+    long nScorings = 0;        // End in play
+    long nProfitable = 0;      // scorings that added to the total
+    long nPerfect = 0;         // scorings with the bonus
+    long nNewGames = 0;
+    long nHalts = 0;
+    long nBoardChecks = 0;     // comparisons with a fresh board drawing
+    long nStageEvents[4] = {}; // events that began in each stage
+};
+
+class CFuzzDriver {
+public:
+    CFuzzDriver();
+    ~CFuzzDriver();
+    CFuzzDriver(const CFuzzDriver&) = delete;
+    CFuzzDriver& operator=(const CFuzzDriver&) = delete;
+
+    // Plays events until nMaxEvents have run or the source is used up. Starts
+    // a view first if there is none.
+    void Run(CInputSource& src, long nMaxEvents);
+    // A new view of the given client size, its clock at nClock, painted once.
+    void Start(int nWidth, int nHeight, std::int64_t nClock, bool bPaint = true);
+    // One key-down message, modelled and checked like any other event.
+    void SendKey(UINT nChar);
+
+    long Events() const { return m_nEvents; }
+    long Violations() const { return m_nViolations; }
+    // The first violations, in words (at most a few dozen are kept).
+    const std::vector<std::string>& Messages() const { return m_messages; }
+    const FuzzCoverage& Coverage() const { return m_coverage; }
+    std::string Summary() const;
+
+    // The view under test, for tests of the driver itself.
+    CSlabixView& View() { return *m_pView; }
+    // Checks the view as it is now against the invariants and, where the
+    // board is showing, against a fresh drawing of the whole board; returns
+    // the number of violations found.
+    long CheckNow();
+
+private:
+    struct Model;
+    struct Before;
+    enum class EEvent;
+
+    Before Snapshot() const;
+    // Counts the event, names it for messages and clears what it records.
+    void BeginEvent(const std::string& strWhat);
+    void NewView(CInputSource& src);
+    bool ScreenIsClient() const;
+    void Step(CInputSource& src);
+    void PlayEvent(CInputSource& src, EEvent eEvent);
+    void Violation(const std::string& strWhat);
+
+    // Model transitions, run before the view gets the same message.
+    void ModelKey(UINT nChar);
+    void ModelPress(CPoint point);
+    void ModelMove(CPoint point);
+    void ModelRelease(CPoint point);
+    void ModelPaint();
+    void ModelStep(CSlabixView::EStep eStep, bool bByHand, long& nStepsTaken, int& nCue);
+    void ModelScore();
+
+    void CheckEvent(const Before& before, EEvent eEvent);
+    void CheckInvariants();
+    void CheckAgainstModel();
+    void CheckBoard(bool bWhole, const Before& before);
+    void SyncModelFromView();
+
+    void PrintRequest(CInputSource& src);
+    void ArrangeSolution(CInputSource& src);
+
+    CPoint PickPoint(CInputSource& src);
+    CPoint PickPointNear(CInputSource& src, const CRect& rc);
+
+    std::unique_ptr<CSlabixView> m_pView;
+    std::unique_ptr<CSlabixView> m_pReference;  // draws the fresh board
+    std::unique_ptr<Model> m_pModel;
+    CRecordingSoundOutput m_sounds;
+    CSoundOutput* m_pPreviousSound = nullptr;
+    bool m_bHaveSounds = false;  // the sound resources are compiled in
+
+    std::vector<CRect> m_updates;  // what the view reported drawing in this event
+    bool m_bBoardShowing = false;   // board drawn fresh, no F1 page since
+    bool m_bEndNext = false;        // the next event is End
+    long m_nHaltedEvents = 0;       // events since the view halted
+    long m_nEventsSinceWholeCheck = 0;
+    CPoint m_ptPointer;             // where the pointer was last reported
+    std::int64_t m_nClock = 0;
+    QImage m_page;                  // the print target
+
+    long m_nEvents = 0;
+    long m_nViolations = 0;
+    std::vector<std::string> m_messages;
+    FuzzCoverage m_coverage;
+    std::string m_strEvent;         // the current event, for messages
+};
