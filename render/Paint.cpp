@@ -4,7 +4,7 @@
 
 namespace {
 
-const char kRightsNotice[] = "Slabix Copyright (C) 2002 -- ";
+const char kRightsNotice[] = "Copyright (C) 2002 -- ";
 const char kVersionTail[] = " -- Version D605";
 
 const char kChangeNotice[] =
