@@ -2,6 +2,7 @@
 #include "platform/Gdi.h"
 
 #include <QColor>
+#include <QPaintDevice>
 #include <QPainter>
 
 #include <algorithm>
@@ -163,6 +164,9 @@ BOOL CDC::LineTo(int x, int y)
 
 COLORREF CDC::SetPixel(int x, int y, COLORREF cr)
 {
+    const QPaintDevice* pDevice = Device();
+    if (pDevice && (x < 0 || y < 0 || x >= pDevice->width() || y >= pDevice->height()))
+        return CLR_INVALID;  // off the target: nothing set
     cr &= 0x00FFFFFF;
     PutPixel(x, y, cr);
     return cr;
@@ -172,7 +176,10 @@ COLORREF CDC::SetPixel(int x, int y, COLORREF cr)
 
 CFrameDC::CFrameDC(QImage& image) : m_image(image)
 {
-    if (!m_image.isNull() && m_image.depth() != 32)
+    // The pixel writes assume 0xAARRGGBB words.
+    const QImage::Format format = m_image.format();
+    if (!m_image.isNull() && format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
         m_image.convertTo(QImage::Format_RGB32);
 }
 

@@ -29,12 +29,12 @@ int rand()
 
 time_t time()
 {
+    std::function<time_t()> fnClock;
     {
         std::lock_guard lock(g_clockMutex);
-        if (g_fnClock)
-            return g_fnClock();
+        fnClock = g_fnClock;
     }
-    return time_t(std::time(nullptr));
+    return fnClock ? fnClock() : time_t(std::time(nullptr));
 }
 
 void SetClock(std::function<time_t()> fnClock)

@@ -5,7 +5,6 @@
 #include <QFontMetrics>
 #include <QPaintDevice>
 #include <QPainter>
-#include <QStringList>
 
 #include <algorithm>
 #include <map>
@@ -22,37 +21,19 @@ constexpr int STOCK_WEIGHT = 700;
 // Height used for a font asked for with height 0 ("any size").
 constexpr int DEFAULT_CELL_HEIGHT = 16;
 
-// The desktop faces the game asks for, and the metric-compatible faces that
-// stand in for them when they are not installed.
-QStringList FamiliesFor(const QString& strFace)
-{
-    QStringList families{strFace};
-    const QString key = strFace.toLower();
-    if (key == u"arial" || key == u"helvetica" || key == u"ms sans serif")
-        families << QStringLiteral("Liberation Sans");
-    else if (key == u"courier new" || key == u"courier")
-        families << QStringLiteral("Liberation Mono");
-    else if (key == u"times new roman")
-        families << QStringLiteral("Liberation Serif");
-    return families;
-}
-
 QFont MakeQFont(const QString& strFace, int nPixelSize, int nWeight)
 {
-    QFont font(FamiliesFor(strFace));
+    QFont font(strFace);
     font.setPixelSize(std::max(1, nPixelSize));
     font.setWeight(QFont::Weight(std::clamp(nWeight <= 0 ? 400 : nWeight, 1, 1000)));
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
     font.setKerning(false);  // advances as the desktop gives them, so columns line up
+    // The system's font configuration maps the desktop faces to metric-
+    // compatible ones; the hint only matters if even that fails.
     const QString key = strFace.toLower();
-    if (key.contains(u"courier") || key.contains(u"mono"))
-        font.setStyleHint(QFont::Monospace);
-    else if (key.contains(u"times") || key.contains(u"serif"))
-        font.setStyleHint(QFont::Serif);
-    else
-        font.setStyleHint(QFont::SansSerif);
+    font.setStyleHint(key.contains(u"courier") || key.contains(u"mono") ? QFont::Monospace : QFont::SansSerif);
     return font;
 }
 

@@ -44,7 +44,8 @@ CRect InkBox(const QImage& image, COLORREF crBackground)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if (At(image, x, y) != crBackground)
-                rc = CRect(std::min(rc.left, x), std::min(rc.top, y), std::max(rc.right, x + 1), std::max(rc.bottom, y + 1));
+                rc = CRect(std::min(rc.left, x), std::min(rc.top, y), std::max(rc.right, x + 1),
+                           std::max(rc.bottom, y + 1));
     return rc;
 }
 
@@ -170,7 +171,7 @@ TEST(PlatformGdi, PixelsAndClippingToTheImage)
     dc.MoveTo(-10, 8);
     dc.LineTo(100, 8);
     dc.SetPixel(-1, -1, RED);
-    dc.SetPixel(16, 5, RED);
+    EXPECT_EQ(dc.SetPixel(16, 5, RED), CLR_INVALID);
     dc.Rectangle(100, 100, 120, 120);
     ExpectPixels(image, [&](int x, int y) {
         if (x == 3 && y == 4)

@@ -93,7 +93,8 @@ TEST(PlatformView, PaintErasesToWhiteDrawsAndReportsTheClientArea)
     EXPECT_EQ(updates, std::vector<CRect>{CRect(0, 0, 40, 30)});
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x) {
-            const bool bPainted = x >= RC_PAINTED.left && x < RC_PAINTED.right && y >= RC_PAINTED.top && y < RC_PAINTED.bottom;
+            const bool bPainted =
+                x >= RC_PAINTED.left && x < RC_PAINTED.right && y >= RC_PAINTED.top && y < RC_PAINTED.bottom;
             ASSERT_EQ(FromQRgb(view.FrameBuffer().pixel(x, y)), bPainted ? RED : WHITE) << x << ", " << y;
         }
 }
