@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -64,10 +65,18 @@ inline std::string Str(const CRect& rc)
 // Twelve small stones in a row along the top of the client area, clear of the
 // patio, of one another and of every boundary; a test then moves the few it
 // needs. The stones keep these sizes for the rest of the test.
+inline std::array<CRect, NUM_STONES> ParkedPlaces()
+{
+    std::array<CRect, NUM_STONES> rc;
+    for (int i = 0; i < NUM_STONES; ++i)
+        rc[i] = CRect(20 + 34 * i, 20, 20 + 34 * i + 24, 44);
+    return rc;
+}
 inline void ParkStones(CSlabixView& view)
 {
+    const auto rc = ParkedPlaces();
     for (int i = 0; i < NUM_STONES; ++i)
-        view.m_rcStone[i] = CRect(20 + 34 * i, 20, 20 + 34 * i + 24, 44);
+        view.m_rcStone[i] = rc[i];
 }
 
 // Writes places for the stones and redraws the board the way the player does

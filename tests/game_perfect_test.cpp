@@ -139,7 +139,7 @@ TEST_P(PerfectArrangementTest, ReachedByOwnMovesEarnsBonus)
         << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, PerfectArrangementTest, testing::Range(0, NUM_LAYOUTS),
+INSTANTIATE_TEST_SUITE_P(Scoring, PerfectArrangementTest, testing::Range(0, NUM_LAYOUTS),
                          [](const testing::TestParamInfo<int>& tpi) { return "Layout" + std::to_string(tpi.param + 1); });
 
 }  // namespace

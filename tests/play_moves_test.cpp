@@ -28,6 +28,7 @@ constexpr Dir kUp{"Up", VK_UP, 0, -1};
 const Dir kDirs[] = {kRight, kLeft, kDown, kUp};
 
 std::string DirName(const testing::TestParamInfo<Dir>& tpi) { return tpi.param.name; }
+void PrintTo(const Dir& dir, std::ostream* os) { *os << dir.name; }
 
 // A view in play on a 1024 x 768 client area (units 12), the stones parked
 // along the top; tests place the stones they need and redraw.
@@ -76,6 +77,8 @@ struct BlockCase {
     CRect rcBlocking;  // abuts stone A = (600, 150, 660, 190), sharing one row or column
     CRect rcCorner;    // meets A only at a corner
 };
+
+void PrintTo(const BlockCase& bc, std::ostream* os) { *os << bc.dir.name; }
 
 constexpr CRect kA(600, 150, 660, 190);
 
@@ -151,7 +154,7 @@ TEST_P(MovesBlockTest, StonesMeetingAtCornerPass)
     EXPECT_TRUE(Sounds().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Directions, MovesBlockTest, testing::ValuesIn(kBlockCases),
+INSTANTIATE_TEST_SUITE_P(Moves, MovesBlockTest, testing::ValuesIn(kBlockCases),
                          [](const testing::TestParamInfo<BlockCase>& tpi) { return tpi.param.dir.name; });
 
 // ---------------------------------------------------------------------------
@@ -277,7 +280,7 @@ TEST_P(MovesBoundaryTest, BoundaryWinsOverCollision)
     EXPECT_EQ(V().m_nCost, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Directions, MovesBoundaryTest, testing::ValuesIn(kDirs), DirName);
+INSTANTIATE_TEST_SUITE_P(Moves, MovesBoundaryTest, testing::ValuesIn(kDirs), DirName);
 
 // ---------------------------------------------------------------------------
 // Sound cues: 101 for a collision, 102 for the boundary, nothing for a step,
@@ -290,6 +293,8 @@ struct SoundCase {
     UINT key;       // arrow key, or the direction of a 1-pixel drag
     Ids expected;
 };
+
+void PrintTo(const SoundCase& sc, std::ostream* os) { *os << sc.name; }
 
 const SoundCase kSoundCases[] = {
     {"KeyCollision", true, CRect(660, 10, 700, 30), VK_RIGHT, {101}},
@@ -324,7 +329,7 @@ TEST_P(MovesSoundTest, CueMatchesTheKindOfStop)
     EXPECT_EQ(V().m_rcStone[5], bMoved ? Shifted(rcBefore, dx, dy) : rcBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stops, MovesSoundTest, testing::ValuesIn(kSoundCases),
+INSTANTIATE_TEST_SUITE_P(Moves, MovesSoundTest, testing::ValuesIn(kSoundCases),
                          [](const testing::TestParamInfo<SoundCase>& tpi) { return tpi.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -372,6 +377,8 @@ struct ChargeCase {
     int nCost;
     CRect rcEnd;  // where stone 5 ends
 };
+
+void PrintTo(const ChargeCase& cc, std::ostream* os) { *os << cc.name; }
 
 const ChargeCase kChargeCases[] = {
     {"ClickAtPressPoint",
@@ -469,7 +476,7 @@ TEST_P(MovesChargeTest, DragCostsByTheWayItEnds)
     EXPECT_EQ(V().m_bDragging, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, MovesChargeTest, testing::ValuesIn(kChargeCases),
+INSTANTIATE_TEST_SUITE_P(Moves, MovesChargeTest, testing::ValuesIn(kChargeCases),
                          [](const testing::TestParamInfo<ChargeCase>& tpi) { return tpi.param.name; });
 
 // The hit test is strict: the left column and the top row of a stone miss it,
@@ -479,6 +486,8 @@ struct HitCase {
     CPoint point;
     bool bHit;
 };
+
+void PrintTo(const HitCase& hc, std::ostream* os) { *os << hc.name; }
 
 const HitCase kHitCases[] = {
     {"TopLeftCorner", CPoint(500, 150), false},
@@ -518,7 +527,7 @@ TEST_P(MovesHitTest, PressSelectsStoneOnlyStrictlyInside)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Points, MovesHitTest, testing::ValuesIn(kHitCases),
+INSTANTIATE_TEST_SUITE_P(Moves, MovesHitTest, testing::ValuesIn(kHitCases),
                          [](const testing::TestParamInfo<HitCase>& tpi) { return tpi.param.name; });
 
 TEST_F(MovesTest, PressFindsStoneByIndexWhenCurrentStoneMissed)
@@ -646,7 +655,7 @@ TEST_P(MovesIgnoredTest, MouseChangesNothing)
     EXPECT_TRUE(sound.Played().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Situations, MovesIgnoredTest,
+INSTANTIATE_TEST_SUITE_P(Moves, MovesIgnoredTest,
                          testing::Values(Situation::Title, Situation::Results, Situation::Halted,
                                          Situation::ScoredDuringDrag),
                          [](const testing::TestParamInfo<Situation>& tpi) {

@@ -80,14 +80,6 @@ protected:
     std::unique_ptr<BoardCheck> m_check;
 };
 
-std::array<CRect, NUM_STONES> Parked()
-{
-    std::array<CRect, NUM_STONES> rc;
-    for (int i = 0; i < NUM_STONES; ++i)
-        rc[i] = CRect(20 + 34 * i, 20, 20 + 34 * i + 24, 44);
-    return rc;
-}
-
 // ---------------------------------------------------------------------------
 // A 30 x 30 stone over each corner of the patio outline, moved along both
 // outline lines, into the patio, out of it and back.
@@ -97,6 +89,7 @@ struct Corner {
     int x;  // the corner pixel of the outline
     int y;
 };
+void PrintTo(const Corner& corner, std::ostream* os) { *os << corner.name; }
 const Corner kCorners[] = {
     {"TopLeft", 450, 350}, {"TopRight", 1003, 350}, {"BottomLeft", 450, 639}, {"BottomRight", 1003, 639}};
 
@@ -108,7 +101,7 @@ protected:
         const Corner& corner = GetParam();
         m_sx = corner.x == 450 ? 1 : -1;  // towards the patio's inside
         m_sy = corner.y == 350 ? 1 : -1;
-        auto rc = Parked();
+        auto rc = ParkedPlaces();
         rc[5] = CRect(corner.x - 15, corner.y - 15, corner.x + 15, corner.y + 15);
         Start(rc);
         ASSERT_TRUE(Matches());
@@ -154,7 +147,7 @@ TEST_P(RepaintCornerTest, DragsAcrossOutlineCorner)
     EXPECT_TRUE(m_sound.Played().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Corners, RepaintCornerTest, testing::ValuesIn(kCorners),
+INSTANTIATE_TEST_SUITE_P(Repaint, RepaintCornerTest, testing::ValuesIn(kCorners),
                          [](const testing::TestParamInfo<Corner>& tpi) { return tpi.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -165,6 +158,7 @@ struct Side {
     CRect rcStart;  // just outside the side
     CPoint across;  // displacement that carries it well inside
 };
+void PrintTo(const Side& side, std::ostream* os) { *os << side.name; }
 const Side kSides[] = {
     {"Left", CRect(360, 450, 440, 500), {150, 0}},
     {"Right", CRect(1005, 450, 1020, 500), {-120, 0}},
@@ -177,7 +171,7 @@ class RepaintSideTest : public RepaintTest, public testing::WithParamInterface<S
 TEST_P(RepaintSideTest, StoneCrossesOutlineInAndOut)
 {
     const Side& side = GetParam();
-    auto rc = Parked();
+    auto rc = ParkedPlaces();
     rc[7] = side.rcStart;
     Start(rc);
 
@@ -198,7 +192,7 @@ TEST_P(RepaintSideTest, StoneCrossesOutlineInAndOut)
     EXPECT_EQ(V().m_rcStone[7], side.rcStart);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sides, RepaintSideTest, testing::ValuesIn(kSides),
+INSTANTIATE_TEST_SUITE_P(Repaint, RepaintSideTest, testing::ValuesIn(kSides),
                          [](const testing::TestParamInfo<Side>& tpi) { return tpi.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -207,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Sides, RepaintSideTest, testing::ValuesIn(kSides),
 
 TEST_F(RepaintTest, StoneSlidesAlongNeighbourOnThePatio)
 {
-    auto rc = Parked();
+    auto rc = ParkedPlaces();
     rc[3] = CRect(500, 400, 560, 460);
     rc[4] = CRect(560, 430, 600, 470);  // abuts stone 3 on its right
     rc[5] = CRect(451, 600, 520, 639);  // inside, touching the outline at the left and bottom
@@ -293,6 +287,6 @@ TEST_P(RepaintWalkTest, SmallStonesAroundTheOutlineWander)
     Walk(rng, 110);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, RepaintWalkTest, testing::Values(1u, 2u, 3u));
+INSTANTIATE_TEST_SUITE_P(Repaint, RepaintWalkTest, testing::Values(1u, 2u, 3u));
 
 }  // namespace
