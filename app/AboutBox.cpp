@@ -21,6 +21,7 @@ public:
         m_nBaseX = std::max(1, (nAlphabet / 26 + 1) / 2);
         m_nBaseY = std::max(1, fm.height());
     }
+    int BaseX() const { return m_nBaseX; }
     int X(int n) const { return n * m_nBaseX / 4; }
     int Y(int n) const { return n * m_nBaseY / 8; }
     QRect Rect(int x, int y, int cx, int cy) const { return QRect(X(x), Y(y), X(cx), Y(cy)); }
@@ -44,9 +45,13 @@ CAboutBox::CAboutBox(QWidget* pParent) : QDialog(pParent)
 {
     setWindowTitle(QStringLiteral("About Slabix"));
     setModal(true);
-    // The small sans-serif face of old dialogs: an 11-pixel font.
+    // The small face of old dialogs: an 11-pixel sans-serif, a pixel or two
+    // smaller where the face is wide, so that a unit keeps its classic size.
     QFont font = this->font();
+    font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
+    while (font.pixelSize() > 9 && CDialogUnits(font).BaseX() > 6)
+        font.setPixelSize(font.pixelSize() - 1);
     setFont(font);
     const CDialogUnits du(font);
 

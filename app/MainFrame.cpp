@@ -4,6 +4,7 @@
 #include "app/ViewWidget.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
@@ -132,6 +133,16 @@ void CMainFrame::ShowSized(const QSize& size)
     setFixedSize(size);
     show();
     activateWindow();
+}
+
+bool CMainFrame::event(QEvent* pEvent)
+{
+    // When a modal dialog (About, a file dialog, a message, printing) goes
+    // away, the keyboard comes back here, even where no window manager hands
+    // it back.
+    if (pEvent->type() == QEvent::WindowUnblocked && isVisible())
+        activateWindow();
+    return QMainWindow::event(pEvent);
 }
 
 void CMainFrame::OnClose()

@@ -54,6 +54,9 @@ public:
     std::function<QString(const QString& strDefaultName)> m_fnAskSaveName;
     std::function<void(const QString& strText)> m_fnReportError;
 
+protected:
+    bool event(QEvent* pEvent) override;
+
 private:
     void CreateMenu();
     void CreateAccelerators();

@@ -12,69 +12,54 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSizeGrip>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QToolBar>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
 
-// Counts paints (and names the document after them, as the game does),
-// records keys and stops print jobs before any dialog.
+// Counts paints (naming the document after them, as the game does), records
+// keys other than lone modifiers, and stops print jobs before any dialog.
 class FrameProbeView : public CView {
 public:
-    void OnDraw(CDC*) override
+    void OnDraw(CDC*) override { GetDocument()->SetTitle(QStringLiteral("painted %1").arg(++m_nDraws)); }
+    void OnKeyDown(UINT nChar, UINT, UINT) override
     {
-        ++m_nDraws;
-        GetDocument()->SetTitle(QStringLiteral("painted %1").arg(m_nDraws));
+        if (nChar < 0x10 || nChar > 0x12)
+            m_keys.push_back(nChar);
     }
-    void OnKeyDown(UINT nChar, UINT, UINT) override { m_keys.push_back(nChar); }
     BOOL OnPreparePrinting(CPrintInfo*) override
     {
-        ++m_nPrintRequests;
+        ++m_nPrints;
         return FALSE;
     }
-
-    // The keys that are not modifier keys on their own.
-    std::vector<UINT> PlainKeys() const
-    {
-        std::vector<UINT> keys;
-        for (UINT n : m_keys) {
-            if (n != 0x10 && n != 0x11 && n != 0x12)
-                keys.push_back(n);
-        }
-        return keys;
-    }
-
     int m_nDraws = 0;
-    int m_nPrintRequests = 0;
+    int m_nPrints = 0;
     std::vector<UINT> m_keys;
+};
+
+// Closing the last window must not quit the shared test application.
+class NoQuitOnClose {
+public:
+    NoQuitOnClose() { QGuiApplication::setQuitOnLastWindowClosed(false); }
+    ~NoQuitOnClose() { QGuiApplication::setQuitOnLastWindowClosed(true); }
 };
 
 class ShellFrame : public ::testing::Test {
 protected:
-    void SetUp() override
+    ShellFrame()
     {
         CSlabixApp::InitResources();
-        m_bQuitOnClose = QGuiApplication::quitOnLastWindowClosed();
-        QGuiApplication::setQuitOnLastWindowClosed(false);
         auto pView = std::make_unique<FrameProbeView>();
         m_pView = pView.get();
         m_pFrame = std::make_unique<CMainFrame>(std::make_unique<CSlabixDoc>(), std::move(pView));
         m_pFrame->m_fnReportError = [this](const QString& strText) { m_errors << strText; };
     }
-    void TearDown() override
-    {
-        m_pFrame.reset();
-        QGuiApplication::setQuitOnLastWindowClosed(m_bQuitOnClose);
-    }
-
-    // Shown, active and painted once.
     void ShowActive()
     {
         m_pFrame->ShowSized(QSize(1024, 768));
@@ -85,140 +70,84 @@ protected:
     {
         QTest::keyClick(m_pFrame->ViewWidget(), key, modifiers);
     }
+    QAction* MenuItem(int nMenu, int nItem) const
+    {
+        return m_pFrame->menuBar()->actions()[nMenu]->menu()->actions()[nItem];
+    }
 
+    NoQuitOnClose m_noQuit;
     std::unique_ptr<CMainFrame> m_pFrame;
     FrameProbeView* m_pView = nullptr;
     QStringList m_errors;
-    bool m_bQuitOnClose = true;
 };
 
-TEST_F(ShellFrame, MenuHasFileAndHelpWithTheirItemsInOrder)
+TEST_F(ShellFrame, MenuWindowFlagsAndTitle)
 {
     const QList<QAction*> menus = m_pFrame->menuBar()->actions();
     ASSERT_EQ(menus.size(), 2);
     EXPECT_EQ(menus[0]->text(), "&File");
     EXPECT_EQ(menus[1]->text(), "&Help");
-
-    QMenu* pFile = menus[0]->menu();
-    ASSERT_NE(pFile, nullptr);
-    const QList<QAction*> file = pFile->actions();
+    const QList<QAction*> file = menus[0]->menu()->actions();
     ASSERT_EQ(file.size(), 4);
     EXPECT_TRUE(file[0]->isSeparator());
     EXPECT_EQ(file[1]->text(), "&Print...");
-    EXPECT_EQ(file[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    EXPECT_EQ(file[1]->shortcut(), QKeySequence("Ctrl+P"));
     EXPECT_TRUE(file[2]->isSeparator());
     EXPECT_EQ(file[3]->text(), "E&xit");
-    EXPECT_FALSE(pFile->separatorsCollapsible()) << "the leading separator must show";
+    EXPECT_FALSE(menus[0]->menu()->separatorsCollapsible()) << "the leading separator must show";
+    ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
+    EXPECT_EQ(MenuItem(1, 0)->text(), "&About Slabix...");
 
-    const QList<QAction*> help = menus[1]->menu()->actions();
-    ASSERT_EQ(help.size(), 1);
-    EXPECT_EQ(help[0]->text(), "&About Slabix...");
-}
-
-TEST_F(ShellFrame, TitleBarOnlyWithNoButtonsBarsOrSizingBorder)
-{
+    // A title bar and nothing else.
     const Qt::WindowFlags flags = m_pFrame->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::Window));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
-    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowSystemMenuHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_EQ(flags & (Qt::WindowTitleHint | Qt::CustomizeWindowHint), Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+    EXPECT_FALSE(flags & (Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint
+                          | Qt::FramelessWindowHint));
     EXPECT_EQ(m_pFrame->findChild<QStatusBar*>(), nullptr);
-    EXPECT_EQ(m_pFrame->findChild<QToolBar*>(), nullptr);
-    EXPECT_EQ(m_pFrame->findChild<QSizeGrip*>(), nullptr);
 
-    m_pFrame->ShowSized(QSize(640, 480));
-    EXPECT_EQ(m_pFrame->size(), QSize(640, 480));
-    EXPECT_EQ(m_pFrame->minimumSize(), m_pFrame->maximumSize()) << "a normal window must not be resizable";
-    EXPECT_FALSE(m_pFrame->isMaximized());
-}
-
-TEST_F(ShellFrame, TitleIsUntitledUntilTheViewPaintsThenFollowsTheDocument)
-{
-    EXPECT_EQ(m_pFrame->windowTitle(), "Slabix - Untitled");
-    m_pFrame->Document()->SetTitle("Tuesday");
-    EXPECT_EQ(m_pFrame->windowTitle(), "Slabix - Tuesday");
-
+    // Untitled until the view's first paint names the document; a normal
+    // window keeps its size.
+    EXPECT_EQ(m_pFrame->windowTitle().toStdString(), "Slabix - Untitled");
     ShowActive();
-    EXPECT_EQ(m_pFrame->windowTitle(), QStringLiteral("Slabix - painted %1").arg(m_pView->m_nDraws));
-    EXPECT_EQ(m_pView->GetDocument(), m_pFrame->Document());
+    EXPECT_EQ(m_pFrame->windowTitle().toStdString(), "Slabix - painted " + std::to_string(m_pView->m_nDraws));
+    EXPECT_EQ(m_pFrame->minimumSize(), QSize(1024, 768));
+    EXPECT_EQ(m_pFrame->maximumSize(), QSize(1024, 768));
 }
 
-TEST_F(ShellFrame, EditAndPaneKeysAreUsedUpBeforeTheView)
+TEST_F(ShellFrame, AcceleratorsActOrAreUsedUpBeforeTheView)
 {
     ShowActive();
     const std::pair<Qt::Key, Qt::KeyboardModifiers> unhandled[] = {
-        {Qt::Key_Z, Qt::ControlModifier},      {Qt::Key_Backspace, Qt::AltModifier},
-        {Qt::Key_X, Qt::ControlModifier},      {Qt::Key_Delete, Qt::ShiftModifier},
-        {Qt::Key_C, Qt::ControlModifier},      {Qt::Key_Insert, Qt::ControlModifier},
-        {Qt::Key_V, Qt::ControlModifier},      {Qt::Key_Insert, Qt::ShiftModifier},
-        {Qt::Key_F6, Qt::NoModifier},          {Qt::Key_F6, Qt::ShiftModifier},
-    };
-    for (const auto& [key, modifiers] : unhandled) {
-        EXPECT_NE(m_pFrame->Accelerator(QKeySequence(modifiers | key)), nullptr) << key;
+        {Qt::Key_Z, Qt::ControlModifier}, {Qt::Key_Backspace, Qt::AltModifier}, {Qt::Key_X, Qt::ControlModifier},
+        {Qt::Key_Delete, Qt::ShiftModifier}, {Qt::Key_C, Qt::ControlModifier}, {Qt::Key_Insert, Qt::ControlModifier},
+        {Qt::Key_V, Qt::ControlModifier}, {Qt::Key_Insert, Qt::ShiftModifier}, {Qt::Key_F6, Qt::NoModifier},
+        {Qt::Key_F6, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : unhandled)
         Press(key, modifiers);
-    }
-    EXPECT_TRUE(m_pView->PlainKeys().empty());
+    EXPECT_TRUE(m_pView->m_keys.empty());
 
-    // Keys that are no accelerator still reach the game, with or without Ctrl.
-    Press(Qt::Key_Space);
-    Press(Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(m_pView->PlainKeys(), (std::vector<UINT>{VK_SPACE, VK_END}));
-}
-
-TEST_F(ShellFrame, PrintFromKeyAndMenuReachesTheView)
-{
-    ShowActive();
     Press(Qt::Key_P, Qt::ControlModifier);
-    EXPECT_EQ(m_pView->m_nPrintRequests, 1);
-    m_pFrame->menuBar()->actions()[0]->menu()->actions()[1]->trigger();
-    EXPECT_EQ(m_pView->m_nPrintRequests, 2);
-    EXPECT_TRUE(m_pView->PlainKeys().empty());
-}
+    EXPECT_EQ(m_pView->m_nPrints, 1);
+    MenuItem(0, 1)->trigger();
+    EXPECT_EQ(m_pView->m_nPrints, 2);
 
-TEST_F(ShellFrame, NewRepaintsTheWholeView)
-{
-    ShowActive();
     const int nDraws = m_pView->m_nDraws;
     Press(Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_pView->m_nDraws == nDraws + 1; }));
-    EXPECT_EQ(m_pFrame->windowTitle(), QStringLiteral("Slabix - painted %1").arg(nDraws + 1));
-    EXPECT_TRUE(m_pView->PlainKeys().empty());
-}
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_pView->m_nDraws == nDraws + 1; })) << "New repaints the view";
 
-TEST_F(ShellFrame, OpenRepaintsOnlyWhenAFileWasOpened)
-{
+    // Other keys reach the game, with Ctrl or without.
+    Press(Qt::Key_Space);
+    Press(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(m_pView->m_keys, (std::vector<UINT>{VK_SPACE, VK_END}));
+
+    Press(Qt::Key_F4, Qt::AltModifier);
+    EXPECT_FALSE(m_pFrame->isVisible());
     ShowActive();
-    QTemporaryDir dir;
-    QFile file(dir.filePath("stones.sld"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("anything");
-    file.close();
-    QString strChoice;
-    m_pFrame->m_fnAskOpenName = [&] { return strChoice; };
-    const int nDraws = m_pView->m_nDraws;
-
-    m_pFrame->OnFileOpen();  // cancelled
-    QTest::qWait(20);
-    EXPECT_EQ(m_pView->m_nDraws, nDraws);
-
-    strChoice = dir.filePath("missing.sld");
-    m_pFrame->OnFileOpen();
-    QTest::qWait(20);
-    EXPECT_EQ(m_pView->m_nDraws, nDraws);
-    ASSERT_EQ(m_errors.size(), 1);
-    EXPECT_TRUE(m_errors[0].contains("missing.sld"));
-
-    strChoice = file.fileName();
-    m_pFrame->OnFileOpen();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return m_pView->m_nDraws == nDraws + 1; }));
-    EXPECT_EQ(m_errors.size(), 1);
+    MenuItem(0, 3)->trigger();
+    EXPECT_FALSE(m_pFrame->isVisible()) << "Exit";
 }
 
-TEST_F(ShellFrame, SaveWritesAnEmptyFileOrReportsWhyNot)
+TEST_F(ShellFrame, OpenAndSaveGoThroughFilesAndReportFailures)
 {
     QTemporaryDir dir;
     const QString strPath = dir.filePath("job.sld");
@@ -226,138 +155,91 @@ TEST_F(ShellFrame, SaveWritesAnEmptyFileOrReportsWhyNot)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("previous contents");
     old.close();
-
     QString strSuggested;
     QString strChoice = strPath;
     m_pFrame->m_fnAskSaveName = [&](const QString& strDefault) {
         strSuggested = strDefault;
         return strChoice;
     };
+    m_pFrame->m_fnAskOpenName = [&] { return strChoice; };
+
     m_pFrame->Document()->SetTitle("Slabix 12/01/02 10:00");
     m_pFrame->OnFileSave();
-    EXPECT_EQ(strSuggested, "Slabix 12") << "the title is cut at the first character unfit for a file name";
-    EXPECT_TRUE(m_errors.isEmpty());
-    EXPECT_TRUE(QFile::exists(strPath));
+    EXPECT_EQ(strSuggested.toStdString(), "Slabix 12") << "cut at the first character unfit for a file name";
     EXPECT_EQ(QFileInfo(strPath).size(), 0);
+    EXPECT_TRUE(m_errors.isEmpty());
 
     strChoice = dir.filePath("no/such/folder/job.sld");
     m_pFrame->OnFileSave();
-    ASSERT_EQ(m_errors.size(), 1);
-    EXPECT_TRUE(m_errors[0].contains("job.sld"));
+    m_pFrame->OnFileOpen();
+    ASSERT_EQ(m_errors.size(), 2);
+    EXPECT_TRUE(m_errors[0].contains("job.sld") && m_errors[1].contains("job.sld"));
 
+    ShowActive();
+    const int nDraws = m_pView->m_nDraws;
     strChoice.clear();  // cancelled
+    m_pFrame->OnFileOpen();
     m_pFrame->OnFileSave();
-    EXPECT_EQ(m_errors.size(), 1);
+    QTest::qWait(20);
+    EXPECT_EQ(m_pView->m_nDraws, nDraws);
+    strChoice = strPath;
+    m_pFrame->OnFileOpen();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_pView->m_nDraws == nDraws + 1; }));
+    EXPECT_EQ(m_errors.size(), 2);
 }
 
-TEST_F(ShellFrame, ExitAndAltF4CloseTheWindow)
-{
-    ShowActive();
-    Press(Qt::Key_F4, Qt::AltModifier);
-    EXPECT_FALSE(m_pFrame->isVisible());
-    EXPECT_TRUE(m_pView->PlainKeys().empty());
-
-    ShowActive();
-    m_pFrame->menuBar()->actions()[0]->menu()->actions()[3]->trigger();
-    EXPECT_FALSE(m_pFrame->isVisible());
-}
-
-TEST_F(ShellFrame, AboutRunsAModalBoxAndDestroysIt)
+TEST_F(ShellFrame, AboutBoxIsModalWithIconTextsAndDefaultOk)
 {
     QString strTitle;
-    bool bModal = false;
     QTimer::singleShot(0, [&] {
-        if (auto* pBox = qobject_cast<CAboutBox*>(QApplication::activeModalWidget())) {
-            strTitle = pBox->windowTitle();
-            bModal = pBox->isModal();
-            pBox->OkButton()->click();
-        }
+        auto* pBox = qobject_cast<CAboutBox*>(QApplication::activeModalWidget());
+        if (!pBox)
+            return;
+        strTitle = pBox->windowTitle();
+        EXPECT_EQ(pBox->VersionLabel()->text(), "Slabix Version D605");
+        EXPECT_EQ(pBox->VersionLabel()->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(pBox->NoticeLabel()->text().contains("2002"));
+        EXPECT_FALSE(pBox->IconLabel()->pixmap().isNull());
+        EXPECT_LT(pBox->IconLabel()->geometry().right(), pBox->VersionLabel()->geometry().left());
+        EXPECT_GE(pBox->VersionLabel()->width(), pBox->VersionLabel()->sizeHint().width());
+        EXPECT_NEAR(pBox->width(), 350, 60);
+        EXPECT_NEAR(pBox->height(), 90, 25);
+        EXPECT_EQ(pBox->OkButton()->text(), "OK");
+        EXPECT_TRUE(pBox->OkButton()->isDefault());
+        QTest::mouseClick(pBox->OkButton(), Qt::LeftButton);
     });
-    m_pFrame->menuBar()->actions()[1]->menu()->actions()[0]->trigger();
+    MenuItem(1, 0)->trigger();
     EXPECT_EQ(strTitle, "About Slabix");
-    EXPECT_TRUE(bModal);
-    EXPECT_TRUE(m_pFrame->findChildren<CAboutBox*>().isEmpty());
+    EXPECT_TRUE(m_pFrame->findChildren<CAboutBox*>().isEmpty()) << "destroyed once closed";
 }
 
-TEST(ShellAbout, ShowsIconVersionAndNoticeWithADefaultOk)
+TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
 {
-    CSlabixApp::InitResources();
-    CAboutBox box;
-    EXPECT_EQ(box.windowTitle(), "About Slabix");
-    EXPECT_EQ(box.VersionLabel()->text(), "Slabix Version D605");
-    EXPECT_EQ(box.VersionLabel()->textFormat(), Qt::PlainText);
-    EXPECT_TRUE(box.NoticeLabel()->text().contains("2002"));
-    EXPECT_FALSE(box.IconLabel()->pixmap().isNull());
-    EXPECT_EQ(box.OkButton()->text(), "OK");
-    EXPECT_TRUE(box.OkButton()->isDefault());
-
-    // About 235 by 55 dialog units, everything inside and the texts unclipped.
-    EXPECT_GE(box.width(), 300);
-    EXPECT_LE(box.width(), 440);
-    EXPECT_GE(box.height(), 70);
-    EXPECT_LE(box.height(), 130);
-    for (QWidget* pChild : {static_cast<QWidget*>(box.IconLabel()), static_cast<QWidget*>(box.VersionLabel()),
-                            static_cast<QWidget*>(box.NoticeLabel()), static_cast<QWidget*>(box.OkButton())})
-        EXPECT_TRUE(box.rect().contains(pChild->geometry())) << pChild->metaObject()->className();
-    for (QLabel* pLabel : {box.VersionLabel(), box.NoticeLabel()})
-        EXPECT_GE(pLabel->width(), pLabel->sizeHint().width()) << pLabel->text().toStdString();
-    EXPECT_LT(box.IconLabel()->geometry().right(), box.VersionLabel()->geometry().left());
-
-    box.show();
-    QTest::mouseClick(box.OkButton(), Qt::LeftButton);
-    EXPECT_EQ(box.result(), QDialog::Accepted);
-    EXPECT_FALSE(box.isVisible());
-}
-
-class ShellApp : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_bQuitOnClose = QGuiApplication::quitOnLastWindowClosed();
-        QGuiApplication::setQuitOnLastWindowClosed(false);
-    }
-    void TearDown() override { QGuiApplication::setQuitOnLastWindowClosed(m_bQuitOnClose); }
-
-    CSlabixApp m_app{[] { return std::make_unique<FrameProbeView>(); }};
-    bool m_bQuitOnClose = true;
-};
-
-TEST_F(ShellApp, StartsMaximisedOverTheAvailableAreaUnderItsSettingsNames)
-{
-    ASSERT_TRUE(m_app.InitInstance(CCommandLineInfo()));
-    CMainFrame* pFrame = m_app.MainFrame();
-    ASSERT_NE(pFrame, nullptr);
+    NoQuitOnClose noQuit;
+    auto makeView = [] { return std::make_unique<FrameProbeView>(); };
+    CSlabixApp app(makeView);
+    ASSERT_TRUE(app.InitInstance(CCommandLineInfo()));
     EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
     EXPECT_EQ(QCoreApplication::applicationName(), "Slabix");
     EXPECT_FALSE(QGuiApplication::windowIcon().isNull());
-    EXPECT_TRUE(pFrame->isVisible());
-    EXPECT_TRUE(pFrame->isMaximized());
+    CMainFrame* pFrame = app.MainFrame();
+    EXPECT_TRUE(pFrame->isVisible() && pFrame->isMaximized());
     const QRect rcAvailable = pFrame->screen()->availableGeometry();
     EXPECT_EQ(pFrame->size(), rcAvailable.size());
     EXPECT_TRUE(pFrame->frameGeometry().contains(rcAvailable));
     EXPECT_EQ(pFrame->View()->GetDocument(), pFrame->Document());
-    EXPECT_NE(dynamic_cast<FrameProbeView*>(pFrame->View()), nullptr);
-}
 
-TEST_F(ShellApp, WindowGeometryOptionGivesANormalWindowOfThatSize)
-{
+    CSlabixApp sized(makeView);
     CCommandLineInfo info;
     info.windowSize = CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry", "700x500+10+20"});
-    ASSERT_TRUE(m_app.InitInstance(info));
-    EXPECT_FALSE(m_app.MainFrame()->isMaximized());
-    EXPECT_EQ(m_app.MainFrame()->size(), QSize(700, 500));
-}
+    ASSERT_TRUE(sized.InitInstance(info));
+    EXPECT_FALSE(sized.MainFrame()->isMaximized());
+    EXPECT_EQ(sized.MainFrame()->size(), QSize(700, 500));
 
-TEST(ShellCommandLine, FindsTheWindowSizeOptionAndTheFileName)
-{
-    using Info = CCommandLineInfo;
-    EXPECT_EQ(Info::WindowSizeFrom({"slabix"}), std::nullopt);
-    EXPECT_EQ(Info::WindowSizeFrom({"slabix", "--qwindowgeometry", "1024x768"}), QSize(1024, 768));
-    EXPECT_EQ(Info::WindowSizeFrom({"slabix", "-qwindowgeometry", "+10+10"}), std::nullopt);
-    EXPECT_EQ(Info::WindowSizeFrom({"slabix", "-qwindowgeometry"}), std::nullopt);
-    EXPECT_EQ(Info::WindowSizeFrom({"slabix", "-geometry", "800x600"}), std::nullopt);
-    EXPECT_EQ(Info::FileNameFrom({"slabix", "-x", "job.sld", "other"}), "job.sld");
-    EXPECT_EQ(Info::FileNameFrom({"slabix", "-x"}), QString());
+    EXPECT_EQ(CCommandLineInfo::WindowSizeFrom({"slabix", "--qwindowgeometry", "1024x768"}), QSize(1024, 768));
+    EXPECT_EQ(CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry", "+10+10"}), std::nullopt);
+    EXPECT_EQ(CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry"}), std::nullopt);
+    EXPECT_EQ(CCommandLineInfo::FileNameFrom({"slabix", "-x", "job.sld", "other"}), "job.sld");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The view widget: the client area inside the edge, key codes, which mouse
-// messages reach the view, and when the view's paint runs.
+// The view widget: the client area inside the edge, when the view's paint
+// runs, key codes, and which mouse messages reach the view.
 #include "app/ViewWidget.h"
 
 #include <QCoreApplication>
@@ -14,8 +14,8 @@
 
 namespace {
 
-// Records what reaches it. Its paint marks the client area's corners; a key
-// press marks one pixel the way a handler draws, through a client DC.
+// Logs what reaches it. Its paint marks the client area's corners; a key
+// press draws one pixel as a handler does, through a client DC.
 class WidgetProbeView : public CView {
 public:
     void OnDraw(CDC* pDC) override
@@ -35,17 +35,12 @@ public:
     void OnLButtonDown(UINT, CPoint pt) override { Log("D", pt); }
     void OnLButtonUp(UINT, CPoint pt) override { Log("U", pt); }
     void OnMouseMove(UINT, CPoint pt) override { Log("M", pt); }
-
-    void Log(const char* pszWhat, CPoint pt)
-    {
-        m_log.push_back(pszWhat + std::to_string(pt.x) + "," + std::to_string(pt.y));
-    }
+    void Log(const char* pszWhat, CPoint pt) { m_log.push_back(pszWhat + std::to_string(pt.x) + "," + std::to_string(pt.y)); }
 
     int m_nDraws = 0;
     std::vector<std::string> m_log;
 };
 
-// Collects the rectangles of the widget's paint events.
 class PaintSpy : public QObject {
 public:
     bool eventFilter(QObject*, QEvent* pEvent) override
@@ -66,11 +61,15 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_widget));
         ASSERT_TRUE(QTest::qWaitFor([this] { return m_view.m_nDraws > 0; }));
     }
-    void Mouse(QEvent::Type type, QPoint pt, Qt::MouseButton button = Qt::LeftButton)
+    void Send(QEvent::Type type, QPoint pt, Qt::MouseButton button = Qt::LeftButton)
     {
-        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
         QMouseEvent event(type, pt, m_widget.mapToGlobal(pt), type == QEvent::MouseMove ? Qt::NoButton : button,
-                          buttons, Qt::NoModifier);
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button), {});
+        QCoreApplication::sendEvent(&m_widget, &event);
+    }
+    void Send(QEvent::Type type, int nKey, Qt::KeyboardModifiers modifiers = {}, bool bRepeat = false)
+    {
+        QKeyEvent event(type, nKey, modifiers, QString(), bRepeat);
         QCoreApplication::sendEvent(&m_widget, &event);
     }
 
@@ -78,110 +77,79 @@ protected:
     CViewWidget m_widget{&m_view};
 };
 
-TEST_F(ShellViewWidget, ClientAreaLiesInsideATwoPixelEdge)
+TEST_F(ShellViewWidget, ClientAreaInsideTheEdgeIsPaintedOnlyWhenNew)
 {
     CRect rc;
     m_view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1020, 696));
-    EXPECT_EQ(m_widget.ClientRect(), QRect(2, 2, 1020, 696));
-
     const QImage shot = m_widget.grab().toImage();
     EXPECT_EQ(shot.pixel(2, 2), 0xFFFF0000u) << "client pixel (0, 0)";
     EXPECT_EQ(shot.pixel(1021, 697), 0xFF0000FFu) << "the client area's last pixel";
-    EXPECT_NE(shot.pixel(1, 1), 0xFFFF0000u);
-    EXPECT_NE(shot.pixel(1022, 698), 0xFF0000FFu);
-    EXPECT_EQ(QColor(shot.pixel(0, 0)).lightness() < 200, true) << "the sunken edge is dark at the top left";
-    EXPECT_EQ(QColor(shot.pixel(1023, 699)).lightness() > QColor(shot.pixel(0, 0)).lightness(), true);
-}
+    EXPECT_LT(QColor(shot.pixel(0, 0)).lightness(), QColor(shot.pixel(1023, 699)).lightness()) << "sunken edge";
 
-TEST_F(ShellViewWidget, ViewPaintsOnlyWhenTheClientAreaIsNewOrAPaintIsAsked)
-{
     const int nDraws = m_view.m_nDraws;
     m_widget.repaint();
     EXPECT_EQ(m_view.m_nDraws, nDraws) << "an expose only shows the framebuffer";
-
     m_widget.RequestFullPaint();
     m_widget.repaint();
     EXPECT_EQ(m_view.m_nDraws, nDraws + 1);
-
     m_widget.resize(800, 600);
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_view.m_nDraws == nDraws + 2; }));
-    CRect rc;
     m_view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 796, 596));
 }
 
-TEST_F(ShellViewWidget, HandlerDrawingIsShownWithoutTheViewPainting)
+TEST_F(ShellViewWidget, KeysReachTheViewAndItsDrawingIsShownWithoutAPaint)
 {
     QTest::qWait(20);
     PaintSpy spy;
     m_widget.installEventFilter(&spy);
     const int nDraws = m_view.m_nDraws;
-    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
-    QCoreApplication::sendEvent(&m_widget, &key);
+    Send(QEvent::KeyPress, Qt::Key_Left);
+    Send(QEvent::KeyPress, Qt::Key_Left, {}, true);  // auto-repeat
+    Send(QEvent::KeyRelease, Qt::Key_Left);
+    Send(QEvent::KeyPress, Qt::Key_End, Qt::AltModifier);  // a system key
+    Send(QEvent::KeyPress, Qt::Key_Tab);
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"K37/1/0", "K37/1/0", "K9/1/0"}));
+
     EXPECT_TRUE(QTest::qWaitFor([&] { return !spy.m_region.isEmpty(); }));
-    EXPECT_TRUE(spy.m_region.contains(QPoint(102, 52))) << "the changed pixel, shifted by the edge";
+    EXPECT_TRUE(spy.m_region.contains(QPoint(102, 52))) << "the changed pixel, moved by the edge";
     EXPECT_FALSE(spy.m_region.contains(QPoint(500, 400))) << "only what changed is shown again";
     EXPECT_EQ(m_view.m_nDraws, nDraws);
-    EXPECT_EQ(m_widget.grab().toImage().pixel(102, 52), 0xFF00FF00u);
-}
-
-TEST_F(ShellViewWidget, KeyPressesAndRepeatsReachTheViewButNotReleasesOrSystemKeys)
-{
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
-    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier, QString(), true);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Left, Qt::NoModifier);
-    QKeyEvent altEnd(QEvent::KeyPress, Qt::Key_End, Qt::AltModifier);
-    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
-    for (QKeyEvent* pEvent : {&press, &repeat, &release, &altEnd, &tab})
-        QCoreApplication::sendEvent(&m_widget, pEvent);
-    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"K37/1/0", "K37/1/0", "K9/1/0"}));
 }
 
 TEST_F(ShellViewWidget, OnlyLeftButtonMessagesOverTheClientAreaReachTheView)
 {
-    Mouse(QEvent::MouseButtonPress, QPoint(12, 12));
-    Mouse(QEvent::MouseMove, QPoint(500, 300));
-    Mouse(QEvent::MouseMove, QPoint(1030, 300));          // dragged out of the window
-    Mouse(QEvent::MouseMove, QPoint(-4, 40));
-    Mouse(QEvent::MouseButtonRelease, QPoint(1030, 10));  // released outside
-    Mouse(QEvent::MouseMove, QPoint(1, 1));               // on the edge
-    Mouse(QEvent::MouseButtonPress, QPoint(1, 300));
-    Mouse(QEvent::MouseButtonPress, QPoint(300, 300), Qt::RightButton);
-    Mouse(QEvent::MouseButtonRelease, QPoint(300, 300), Qt::RightButton);
-    Mouse(QEvent::MouseButtonPress, QPoint(1021, 697));   // the last client pixel
-    Mouse(QEvent::MouseButtonDblClick, QPoint(1021, 697));
-    Mouse(QEvent::MouseButtonRelease, QPoint(1021, 697));
+    Send(QEvent::MouseButtonPress, QPoint(12, 12));
+    Send(QEvent::MouseMove, QPoint(500, 300));
+    Send(QEvent::MouseMove, QPoint(1030, 300));  // dragged out of the window
+    Send(QEvent::MouseButtonRelease, QPoint(1030, 10));
+    Send(QEvent::MouseMove, QPoint(1, 1));  // on the edge
+    Send(QEvent::MouseButtonPress, QPoint(1, 300));
+    Send(QEvent::MouseButtonPress, QPoint(300, 300), Qt::RightButton);
+    Send(QEvent::MouseButtonRelease, QPoint(300, 300), Qt::RightButton);
+    Send(QEvent::MouseButtonPress, QPoint(1021, 697));  // the last client pixel
+    Send(QEvent::MouseButtonRelease, QPoint(1021, 697));
     EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"D10,10", "M498,298", "D1019,695", "U1019,695"}));
 }
 
 TEST(ShellKeys, QtKeysMapToVirtualKeyCodes)
 {
-    struct Case {
-        int nKey;
-        Qt::KeyboardModifiers modifiers;
-        UINT nChar;
-    };
-    const Case cases[] = {
-        {Qt::Key_Space, {}, 0x20},      {Qt::Key_End, {}, 0x23},        {Qt::Key_Home, {}, 0x24},
-        {Qt::Key_Left, {}, 0x25},       {Qt::Key_Up, {}, 0x26},         {Qt::Key_Right, {}, 0x27},
-        {Qt::Key_Down, {}, 0x28},       {Qt::Key_Insert, {}, 0x2D},     {Qt::Key_Delete, {}, 0x2E},
-        {Qt::Key_F1, {}, 0x70},         {Qt::Key_F12, {}, 0x7B},        {Qt::Key_A, {}, 0x41},
-        {Qt::Key_Z, {}, 0x5A},          {Qt::Key_0, {}, 0x30},          {Qt::Key_9, {}, 0x39},
-        {Qt::Key_Return, {}, 0x0D},     {Qt::Key_Enter, {}, 0x0D},      {Qt::Key_Escape, {}, 0x1B},
-        {Qt::Key_Tab, {}, 0x09},        {Qt::Key_Backtab, {}, 0x09},    {Qt::Key_Backspace, {}, 0x08},
-        {Qt::Key_PageUp, {}, 0x21},     {Qt::Key_PageDown, {}, 0x22},   {Qt::Key_Shift, {}, 0x10},
-        {Qt::Key_Control, {}, 0x11},    {Qt::Key_Alt, {}, 0x12},        {Qt::Key_Exclam, {}, 0x31},
-        {Qt::Key_Left, Qt::KeypadModifier, 0x25},                       {Qt::Key_7, Qt::KeypadModifier, 0x67},
-        {Qt::Key_Asterisk, Qt::KeypadModifier, 0x6A},                   {Qt::Key_Asterisk, {}, 0x38},
-        {Qt::Key_Comma, {}, 0xBC},      {Qt::Key_unknown, {}, 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(CViewWidget::VirtualKeyFromQt(c.nKey, c.modifiers), c.nChar) << "Qt key 0x" << std::hex << c.nKey;
+    const std::pair<int, UINT> keys[] = {
+        {Qt::Key_Space, 0x20}, {Qt::Key_End, 0x23},    {Qt::Key_Home, 0x24},      {Qt::Key_Left, 0x25},
+        {Qt::Key_Up, 0x26},    {Qt::Key_Right, 0x27},  {Qt::Key_Down, 0x28},      {Qt::Key_Insert, 0x2D},
+        {Qt::Key_Delete, 0x2E}, {Qt::Key_F1, 0x70},    {Qt::Key_F12, 0x7B},       {Qt::Key_A, 0x41},
+        {Qt::Key_Z, 0x5A},     {Qt::Key_0, 0x30},      {Qt::Key_9, 0x39},         {Qt::Key_Return, 0x0D},
+        {Qt::Key_Enter, 0x0D}, {Qt::Key_Escape, 0x1B}, {Qt::Key_Tab, 0x09},       {Qt::Key_Backspace, 0x08},
+        {Qt::Key_PageUp, 0x21}, {Qt::Key_PageDown, 0x22}, {Qt::Key_Shift, 0x10},  {Qt::Key_Control, 0x11},
+        {Qt::Key_Alt, 0x12},   {Qt::Key_Asterisk, 0x38}, {Qt::Key_unknown, 0}};
+    for (const auto& [nKey, nChar] : keys)
+        EXPECT_EQ(CViewWidget::VirtualKeyFromQt(nKey, {}), nChar) << "Qt key 0x" << std::hex << nKey;
+    EXPECT_EQ(CViewWidget::VirtualKeyFromQt(Qt::Key_7, Qt::KeypadModifier), 0x67u);
+    EXPECT_EQ(CViewWidget::VirtualKeyFromQt(Qt::Key_Left, Qt::KeypadModifier), VK_LEFT);
 
     EXPECT_TRUE(CViewWidget::IsSystemKey(Qt::Key_End, Qt::AltModifier));
-    EXPECT_TRUE(CViewWidget::IsSystemKey(Qt::Key_Alt, Qt::AltModifier));
-    EXPECT_TRUE(CViewWidget::IsSystemKey(Qt::Key_F10, Qt::NoModifier));
+    EXPECT_TRUE(CViewWidget::IsSystemKey(Qt::Key_F10, {}));
     EXPECT_FALSE(CViewWidget::IsSystemKey(Qt::Key_End, Qt::AltModifier | Qt::ControlModifier));
     EXPECT_FALSE(CViewWidget::IsSystemKey(Qt::Key_End, Qt::ShiftModifier));
 }
