@@ -11,9 +11,13 @@
 #include "platform/WinTypes.h"
 
 #include <QFont>
+#include <QFontMetrics>
+#include <QPoint>
+#include <QRect>
 #include <QImage>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QPainter;
 class QPaintDevice;
@@ -130,6 +134,13 @@ protected:
     virtual void PutPixel(int x, int y, COLORREF cr) = 0;
     // Draws text lines through a painter, clipped to pClip when given.
     // rcInk bounds every pixel the text may touch.
+    struct TextRun {
+        QString text;
+        QPoint baseline;
+        QRect box;
+    };
+    void PaintTextRuns(const QFont& font, const QFontMetrics& fm, const std::vector<TextRun>& runs,
+                       const CRect* pClip);
     virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
                               const CRect& rcInk) = 0;
 

@@ -190,23 +190,35 @@ BOOL CDC::TextOut(int x, int y, const CString& strIn)
     const QFont font = CurrentFont();
     const QFontMetrics fm(font, Device());
     const int nAscent = fm.ascent();
-    const QRect box(x, y, fm.horizontalAdvance(str), nAscent + fm.descent());
+    PaintTextRuns(font, fm, {{str, QPoint(x, y + nAscent), QRect(x, y, fm.horizontalAdvance(str), nAscent + fm.descent())}},
+                  nullptr);
+    return TRUE;
+}
+
+// Draws the runs in the current text colour (over their boxes in the
+// background colour when opaque), clipped to pClip when given.
+void CDC::PaintTextRuns(const QFont& font, const QFontMetrics& fm, const std::vector<TextRun>& runs, const CRect* pClip)
+{
     CRect rcInk;
-    Unite(rcInk, box);
-    Unite(rcInk, fm.boundingRect(str).translated(x, y + nAscent).adjusted(-2, -2, 2, 2));
+    for (const TextRun& run : runs) {
+        Unite(rcInk, run.box);
+        Unite(rcInk, fm.boundingRect(run.text).translated(run.baseline).adjusted(-2, -2, 2, 2));
+    }
     const bool bOpaque = m_nBkMode == OPAQUE;
     const QColor crBk = QColor::fromRgb(ToQRgb(m_crBk));
     const QColor crText = QColor::fromRgb(ToQRgb(m_crText));
     DrawTextRuns(
         [&](QPainter& painter) {
             painter.setFont(font);
-            if (bOpaque)
-                painter.fillRect(box, crBk);
+            if (bOpaque) {
+                for (const TextRun& run : runs)
+                    painter.fillRect(run.box, crBk);
+            }
             painter.setPen(crText);
-            painter.drawText(QPoint(x, y + nAscent), str);
+            for (const TextRun& run : runs)
+                painter.drawText(run.baseline, run.text);
         },
-        nullptr, rcInk);
-    return TRUE;
+        pClip, rcInk);
 }
 
 int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
@@ -238,13 +250,7 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
     if ((nFormat & DT_SINGLELINE) && (nFormat & DT_VCENTER))
         nTop = rc.top + (rc.Height() - nLineHeight) / 2;
 
-    struct Run {
-        QString text;
-        QPoint baseline;
-        QRect box;
-    };
-    std::vector<Run> runs;
-    CRect rcInk;
+    std::vector<TextRun> runs;
     for (size_t i = 0; i < lines.size(); ++i) {
         const int y = nTop + int(i) * nLineHeight;
         if (y >= rc.bottom)
@@ -253,29 +259,10 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
             continue;
         const int nWidth = fm.horizontalAdvance(lines[i]);
         const int x = (nFormat & DT_CENTER) ? rc.left + (rc.Width() - nWidth) / 2 : rc.left;
-        Run run{lines[i], QPoint(x, y + nAscent), QRect(x, y, nWidth, nLineHeight)};
-        Unite(rcInk, run.box);
-        Unite(rcInk, fm.boundingRect(run.text).translated(run.baseline).adjusted(-2, -2, 2, 2));
-        runs.push_back(std::move(run));
+        runs.push_back({lines[i], QPoint(x, y + nAscent), QRect(x, y, nWidth, nLineHeight)});
     }
     const int nResult = (nTop - rc.top) + int(lines.size()) * nLineHeight;
-    if (runs.empty() || rc.IsRectEmpty())
-        return nResult;
-
-    const bool bOpaque = m_nBkMode == OPAQUE;
-    const QColor crBk = QColor::fromRgb(ToQRgb(m_crBk));
-    const QColor crText = QColor::fromRgb(ToQRgb(m_crText));
-    DrawTextRuns(
-        [&](QPainter& painter) {
-            painter.setFont(font);
-            if (bOpaque) {
-                for (const Run& run : runs)
-                    painter.fillRect(run.box, crBk);
-            }
-            painter.setPen(crText);
-            for (const Run& run : runs)
-                painter.drawText(run.baseline, run.text);
-        },
-        &rc, rcInk);
+    if (!runs.empty() && !rc.IsRectEmpty())
+        PaintTextRuns(font, fm, runs, &rc);
     return nResult;
 }

@@ -11,16 +11,6 @@ constexpr COLORREF kRed = 0x000000FF;
 constexpr COLORREF kWhite = 0x00FFFFFF;
 constexpr COLORREF kBlack = 0x00000000;
 
-// Pixels inside rc that differ from the background colour.
-int CountInk(const CView& view, const CRect& rc, COLORREF crBackground)
-{
-    int n = 0;
-    for (int y = rc.top; y < rc.bottom; ++y)
-        for (int x = rc.left; x < rc.right; ++x)
-            n += PixelAt(view, x, y) != crBackground;
-    return n;
-}
-
 bool IsNearly(COLORREF a, COLORREF b, int nTolerance)
 {
     return std::abs(GetRValue(a) - GetRValue(b)) <= nTolerance && std::abs(GetGValue(a) - GetGValue(b)) <= nTolerance &&
