@@ -3,14 +3,16 @@
 #   make test  install what is missing, build, run every test through CTest
 BUILD    ?= build
 ASANBUILD ?= build-asan
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc)
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev libqt6svg6 \
             libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 \
             xvfb xauth openbox xdotool x11-utils x11-apps imagemagick poppler-utils \
-            appstream desktop-file-utils dpkg-dev file
+            appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench asan clean
+.PHONY: all deps configure build run test bench asan asan-test fuzz clean deb
 
 all: build
 
@@ -38,5 +40,39 @@ test: build
 bench: build
 	./$(BUILD)/bench/slabix_bench
 
+# A Debian package of the game, $(BUILD)/slabix_<version>_<arch>.deb; install
+# it with: sudo apt-get install ./$(BUILD)/slabix_*.deb
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+# Every test again with AddressSanitizer and UndefinedBehaviorSanitizer; the
+# first error stops the test that made it. Leaks are checked by the leak
+# session test (its own options; tools/lsan.supp), not in the unit tests, where
+# the system's font and display libraries keep caches until exit.
+# Timing checks say nothing about an instrumented build, so tests named
+# "...IsFast" are left out of this run (speed is measured in bench/).
+ASAN_CTEST_EXCLUDE ?= IsFast$$
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=1:strict_init_order=1 \
+                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+asan-test: deps
+	@[ -f $(ASANBUILD)/CMakeCache.txt ] || cmake -S . -B $(ASANBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DSLABIX_SANITIZE=ON -DSLABIX_BENCH=OFF
+	cmake --build $(ASANBUILD) -j $(JOBS)
+	cd $(ASANBUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) \
+	    ctest --output-on-failure -j $(JOBS) -E '$(ASAN_CTEST_EXCLUDE)'
+asan: asan-test
+
+# The random-input driver under libFuzzer (clang, with both sanitizers) for
+# FUZZ_SECONDS; inputs it finds are kept in $(FUZZBUILD)/corpus, failures as
+# crash-* files in $(FUZZBUILD).
+fuzz: deps
+	@[ -f $(FUZZBUILD)/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSLABIX_SANITIZE=ON -DSLABIX_FUZZ=ON -DSLABIX_BENCH=OFF
+	cmake --build $(FUZZBUILD) -j $(JOBS) --target slabix_fuzz
+	mkdir -p $(FUZZBUILD)/corpus
+	cd $(FUZZBUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) \
+	    ./tests/slabix_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
+	    -print_final_stats=1 corpus
+
 clean:
-	rm -rf $(BUILD) $(ASANBUILD)
+	rm -rf $(BUILD) $(ASANBUILD) $(FUZZBUILD)

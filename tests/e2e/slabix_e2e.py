@@ -1,0 +1,1014 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the real slabix program, played as a person would.
+
+Each check starts its own X server (Xvfb, on a display number the server picks
+itself), the openbox window manager and the game, drives the game with xdotool
+(keys, mouse moves, button presses) and judges it from screenshots of the whole
+screen. Everything it starts is stopped again when the check ends, also when it
+fails or is killed.
+
+    slabix_e2e.py --slabix PATH [--artifacts DIR] [--save-board PNG] CHECK
+
+CHECK is one of the names in CHECKS at the bottom of this file. The exit status
+is 0 when the check passes; a failure prints what the player would have seen
+and, with --artifacts, leaves the last screenshot there as a PNG.
+"""
+
+import argparse
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# --- The game's fixed data: stone colours and the five layouts -------------
+
+# Colours as the game stores them, 0x00BBGGRR.
+STONE_COLOURS = [
+    0x00FFFFB4, 0x00FFBDEF, 0x009FFDCC, 0x00CBB9FF, 0x00A6A6D2, 0x0084ACFF,
+    0x00B4F0FF, 0x00E8C0C0, 0x00FFFFB4, 0x00FFBDEF, 0x009FFDCC, 0x00CBB9FF,
+]
+
+# Start places (left, top, right, bottom) in client pixels, right and bottom
+# exclusive.
+LAYOUTS = [
+    [(30, 30, 440, 78), (450, 30, 570, 138), (580, 30, 770, 90), (780, 30, 1000, 90),
+     (30, 88, 260, 128), (270, 88, 410, 228), (420, 88, 442, 196), (450, 148, 530, 188),
+     (580, 100, 770, 170), (780, 100, 970, 210), (30, 140, 200, 280), (210, 138, 262, 318)],
+    [(30, 30, 122, 210), (30, 643, 360, 693), (132, 30, 284, 138), (484, 30, 719, 55),
+     (729, 30, 824, 268), (30, 220, 90, 300), (110, 310, 165, 523), (294, 30, 474, 163),
+     (484, 65, 664, 145), (30, 320, 100, 432), (30, 533, 160, 633), (170, 533, 240, 609)],
+    [(30, 30, 100, 78), (110, 30, 190, 78), (200, 30, 280, 126), (290, 30, 370, 174),
+     (380, 30, 460, 222), (470, 30, 620, 78), (630, 30, 860, 78), (30, 184, 340, 232),
+     (30, 242, 420, 290), (430, 242, 900, 290), (122, 300, 202, 540), (30, 300, 112, 588)],
+    [(30, 30, 260, 138), (270, 30, 473, 114), (484, 30, 568, 138), (30, 218, 222, 314),
+     (730, 30, 852, 126), (862, 30, 970, 114), (30, 148, 271, 208), (578, 30, 720, 174),
+     (30, 324, 271, 348), (30, 358, 172, 418), (30, 428, 126, 512), (136, 428, 232, 548)],
+    [(30, 30, 162, 114), (172, 30, 352, 102), (362, 30, 578, 90), (588, 30, 636, 246),
+     (646, 30, 778, 138), (788, 30, 932, 126), (30, 124, 162, 220), (30, 230, 174, 326),
+     (30, 336, 114, 564), (124, 336, 280, 444), (30, 574, 162, 634), (788, 136, 944, 220)],
+]
+
+
+def rgb(colorref):
+    return (colorref & 0xFF, (colorref >> 8) & 0xFF, (colorref >> 16) & 0xFF)
+
+
+WHITE = (255, 255, 255)
+BLACK = (0, 0, 0)
+DIRT = rgb(0x00E0E8F0)
+PALE_YELLOW = rgb(0x00B4F0FF)
+RED = rgb(0x000000FF)
+NOTICE_BLUE = rgb(0x00FF0000)
+STONE_RGB = [rgb(c) for c in STONE_COLOURS]
+
+# The patio: outline rectangle, and its inside of 552 x 288 pixels.
+PATIO = (450, 350, 1004, 640)
+INSIDE = (451, 351, 1003, 639)
+INSIDE_AREA = 552 * 288
+
+DEFAULT_TIMEOUT = 15.0
+
+
+class CheckFailed(Exception):
+    pass
+
+
+# --- Processes -------------------------------------------------------------
+
+_libc = ctypes.CDLL(None, use_errno=True)
+PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    # A child of a check that is killed outright goes with it.
+    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def _stop(proc, grace=3.0):
+    if proc is None or proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(grace)
+
+
+class Desktop:
+    """An X server with a window manager, and the game on it."""
+
+    def __init__(self, slabix, width, height):
+        self.slabix = slabix
+        self.width, self.height = width, height
+        self.xvfb = self.wm = self.game = None
+        self.tmp = tempfile.mkdtemp(prefix='slabix-e2e-')
+        self.last_shot = None
+
+    # Start and stop -------------------------------------------------------
+
+    def __enter__(self):
+        try:
+            self._start_x()
+            self._start_wm()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        _stop(self.game)
+        _stop(self.wm)
+        _stop(self.xvfb)
+        for f in (getattr(self, 'game_out', None), getattr(self, 'game_err', None)):
+            if f:
+                f.close()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def _env(self):
+        env = dict(os.environ)
+        # What a test runner may have set for the unit tests, and anything
+        # that would point the game at a sound server.
+        for key in ('QT_QPA_PLATFORM', 'QT_LOGGING_RULES', 'QT_DEBUG_PLUGINS',
+                    'PULSE_SERVER', 'PULSE_RUNTIME_PATH', 'WAYLAND_DISPLAY',
+                    'SESSION_MANAGER', 'DBUS_SESSION_BUS_ADDRESS'):
+            env.pop(key, None)
+        home = os.path.join(self.tmp, 'home')
+        runtime = os.path.join(self.tmp, 'runtime')
+        for d in (home, runtime):
+            os.makedirs(d, mode=0o700, exist_ok=True)
+        env.update(DISPLAY=self.display, HOME=home, XDG_RUNTIME_DIR=runtime,
+                   XDG_CONFIG_HOME=os.path.join(home, '.config'),
+                   XDG_CACHE_HOME=os.path.join(home, '.cache'),
+                   XDG_DATA_HOME=os.path.join(home, '.local', 'share'))
+        return env
+
+    def _start_x(self):
+        rfd, wfd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(wfd), '-screen', '0',
+             '%dx%dx24' % (self.width, self.height), '-nolisten', 'tcp', '-noreset'],
+            pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=_die_with_parent)
+        os.close(wfd)
+        number = b''
+        deadline = time.monotonic() + 20
+        os.set_blocking(rfd, False)
+        while not number.endswith(b'\n'):
+            if time.monotonic() > deadline or self.xvfb.poll() is not None:
+                os.close(rfd)
+                raise CheckFailed('the X server (Xvfb) did not start')
+            try:
+                chunk = os.read(rfd, 16)
+            except BlockingIOError:
+                time.sleep(0.05)
+                continue
+            if not chunk:
+                time.sleep(0.05)
+            number += chunk
+        os.close(rfd)
+        self.display = ':' + number.decode().strip()
+        self.env = self._env()
+
+    def _start_wm(self):
+        self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   preexec_fn=_die_with_parent)
+        self.wait_for(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK']),
+                      'the window manager (openbox) to come up', timeout=20)
+
+    def start_game(self, args=()):
+        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
+        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
+        self.game = subprocess.Popen([self.slabix] + list(args), env=self.env,
+                                     stdout=self.game_out, stderr=self.game_err,
+                                     preexec_fn=_die_with_parent)
+        self.main_window = self.wait_for(lambda: self.game_windows()[:1],
+                                         'the game window to appear', timeout=20)[0]
+        self.run(['xdotool', 'windowactivate', self.main_window], check=False)
+        self.wait_for(lambda: self.run(['xdotool', 'getactivewindow'], check=False).strip() == self.main_window,
+                      'the game window to get the keyboard focus')
+
+    def game_output(self):
+        lines = []
+        for f in (self.game_out, self.game_err):
+            f.flush()
+            f.seek(0)
+            lines += [line.rstrip('\n') for line in f if line.strip()]
+        return lines
+
+    # Tools ----------------------------------------------------------------
+
+    def run(self, argv, check=True, timeout=20):
+        try:
+            res = subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise CheckFailed('%s did not finish within %s s' % (argv[0], timeout))
+        if check and res.returncode != 0:
+            raise CheckFailed('%s failed: %s' % (' '.join(argv), res.stderr.strip()))
+        return res.stdout
+
+    def game_windows(self):
+        """The game's visible top-level windows, main window first."""
+        if self.game is None:
+            return []
+        out = self.run(['xdotool', 'search', '--onlyvisible', '--pid', str(self.game.pid)], check=False)
+        return out.split()
+
+    def window_geometry(self, wid):
+        out = self.run(['xwininfo', '-id', wid])
+        vals = {}
+        for line in out.splitlines():
+            if ':' in line:
+                k, v = line.split(':', 1)
+                vals[k.strip()] = v.strip()
+        return (int(vals['Absolute upper-left X']), int(vals['Absolute upper-left Y']),
+                int(vals['Width']), int(vals['Height']))
+
+    def wait_for(self, predicate, what, timeout=DEFAULT_TIMEOUT, describe=None):
+        deadline = time.monotonic() + timeout
+        while True:
+            result = predicate()
+            if result:
+                return result
+            if time.monotonic() > deadline:
+                seen = describe() if describe else ''
+                raise CheckFailed('waited %g s for %s%s' % (timeout, what, ', but ' + seen if seen else ''))
+            time.sleep(0.2)
+
+    def key(self, *keys, delay=30):
+        self.run(['xdotool', 'key', '--delay', str(delay)] + list(keys))
+
+    def shot(self):
+        raw = subprocess.run(['import', '-window', 'root', '-depth', '8', 'rgb:-'],
+                             env=self.env, capture_output=True, timeout=30).stdout
+        if len(raw) != self.width * self.height * 3:
+            raise CheckFailed('could not take a screenshot (got %d bytes)' % len(raw))
+        self.last_shot = Shot(raw, self.width, self.height)
+        return self.last_shot
+
+    def save_last_shot(self, path, crop=None):
+        if self.last_shot is None:
+            return None
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        argv = ['convert', '-size', '%dx%d' % (self.width, self.height), '-depth', '8', 'rgb:-']
+        if crop:
+            argv += ['-crop', '%dx%d+%d+%d' % (crop[2], crop[3], crop[0], crop[1]), '+repage']
+        argv += ['-strip', 'png:' + path]
+        subprocess.run(argv, input=self.last_shot.raw, check=True, timeout=30)
+        return path
+
+    # Mouse ----------------------------------------------------------------
+
+    def press(self, x, y):
+        self.run(['xdotool', 'mousemove', str(x), str(y), 'sleep', '0.1', 'mousedown', '1', 'sleep', '0.1'])
+
+    def release(self):
+        self.run(['xdotool', 'mouseup', '1', 'sleep', '0.1'])
+
+    def move(self, start, end, step=6):
+        """Moves the pointer from start to end in small steps of one straight
+        leg, as a hand would."""
+        argv = ['xdotool']
+        x, y = start
+        while (x, y) != tuple(end):
+            x += max(-step, min(step, end[0] - x))
+            y += max(-step, min(step, end[1] - y))
+            argv += ['mousemove', str(x), str(y), 'sleep', '0.004']
+        if len(argv) > 1:
+            self.run(argv, timeout=120)
+
+
+# --- Screenshots -----------------------------------------------------------
+
+class Shot:
+    def __init__(self, raw, width, height):
+        self.raw, self.width, self.height = raw, width, height
+
+    def px(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.raw[i:i + 3])
+
+    def row(self, y, x0, x1):
+        return self.raw[(y * self.width + x0) * 3:(y * self.width + x1) * 3]
+
+    def runs(self, y, colour, x0=0, x1=None):
+        """(start, length) of the runs of one colour in row y."""
+        x1 = self.width if x1 is None else x1
+        out, start = [], None
+        data = self.row(y, x0, x1)
+        c = bytes(colour)
+        for k in range(x1 - x0):
+            if data[3 * k:3 * k + 3] == c:
+                if start is None:
+                    start = x0 + k
+            elif start is not None:
+                out.append((start, x0 + k - start))
+                start = None
+        if start is not None:
+            out.append((start, x1 - start))
+        return out
+
+    def count(self, colour, rect):
+        x0, y0, x1, y1 = rect
+        c = bytes(colour)
+        n = 0
+        for y in range(y0, y1):
+            data = self.row(y, x0, x1)
+            n += sum(1 for k in range(0, len(data), 3) if data[k:k + 3] == c)
+        return n
+
+    def is_filled(self, rect, colour):
+        x0, y0, x1, y1 = rect
+        expect = bytes(colour) * (x1 - x0)
+        return all(self.row(y, x0, x1) == expect for y in range(y0, y1))
+
+    def shares(self, rect, step=4):
+        """Colour classes over a rectangle, as fractions."""
+        x0, y0, x1, y1 = rect
+        names = {PALE_YELLOW: 'pale yellow', RED: 'red', WHITE: 'white', DIRT: 'dirt-coloured',
+                 BLACK: 'black'}
+        tally, total = {}, 0
+        for y in range(y0, y1, step):
+            for x in range(x0, x1, step):
+                p = self.px(x, y)
+                name = names.get(p, 'stone-coloured' if p in STONE_RGB else 'other')
+                tally[name] = tally.get(name, 0) + 1
+                total += 1
+        return {k: v / total for k, v in tally.items()} if total else {}
+
+    def describe(self, rect=None):
+        """What the screen shows, in a player's words."""
+        rect = rect or (0, 0, self.width, self.height)
+        shares = self.shares(rect)
+        if not shares:
+            return 'saw nothing'
+        main = max(shares, key=shares.get)
+        what = {
+            'pale yellow': 'the pale yellow title screen',
+            'red': 'the red screen-size notice',
+            'white': 'a mostly white screen (the board or the results)',
+            'black': 'a black screen (nothing drawn)',
+        }.get(main, 'mostly %s pixels' % main)
+        parts = ', '.join('%s %d%%' % (k, round(100 * v)) for k, v in
+                          sorted(shares.items(), key=lambda kv: -kv[1]) if v >= 0.01)
+        return 'saw %s (%s)' % (what, parts)
+
+
+# --- What the screens show -------------------------------------------------
+
+def find_patio(shot):
+    """Screen position of the client origin, from the patio on the board: the
+    black outline row with 552 dirt pixels below it, one pixel in."""
+    dirt_row = bytes(DIRT) * 552
+    for y in range(1, shot.height):
+        data = shot.row(y, 0, shot.width)
+        start = 0
+        while True:
+            k = data.find(dirt_row, start)
+            if k < 0:
+                break
+            if k % 3 == 0:
+                x = k // 3
+                if (shot.px(x - 1, y) == BLACK and shot.px(x, y - 1) == BLACK
+                        and shot.px(x + 552, y) == BLACK):
+                    return (x - INSIDE[0], y - INSIDE[1])
+            start = k + 1
+    return None
+
+
+def stone_problem(shot, origin, rect, colour, ring=True):
+    """None when the stone is drawn exactly at rect: black outline, its colour
+    inside, and (with ring) white or dirt around it; else what is wrong."""
+    ox, oy = origin
+    l, t, r, b = rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy
+    w = r - l
+    if shot.row(t, l, r) != bytes(BLACK) * w or shot.row(b - 1, l, r) != bytes(BLACK) * w:
+        return 'its top or bottom outline is not black'
+    inner = bytes(BLACK) + bytes(colour) * (w - 2) + bytes(BLACK)
+    for y in range(t + 1, b - 1):
+        if shot.row(y, l, r) != inner:
+            bad = [x for x in range(l, r) if shot.px(x, y) != (BLACK if x in (l, r - 1) else colour)]
+            return 'pixel (%d, %d) of it is %s, not %s' % (bad[0] - ox, y - oy, shot.px(bad[0], y),
+                                                           BLACK if bad[0] in (l, r - 1) else colour)
+    if ring:
+        around = [(x, t - 1) for x in range(l - 1, r + 1)] + [(x, b) for x in range(l - 1, r + 1)] + \
+                 [(l - 1, y) for y in range(t, b)] + [(r, y) for y in range(t, b)]
+        for x, y in around:
+            if shot.px(x, y) not in (WHITE, DIRT):
+                return 'it reaches beyond its place: pixel (%d, %d) next to it is %s' % (
+                    x - ox, y - oy, shot.px(x, y))
+    return None
+
+
+def detect_layout(shot, origin):
+    best, best_bad = None, None
+    for n, layout in enumerate(LAYOUTS):
+        bad = [(i, p) for i, p in ((i, stone_problem(shot, origin, r, STONE_RGB[i]))
+                                   for i, r in enumerate(layout)) if p]
+        if not bad:
+            return n, None
+        if best_bad is None or len(bad) < len(best_bad):
+            best, best_bad = n, bad
+    return None, 'the stones match none of the five layouts; closest is layout %d, where %s' % (
+        best + 1, '; '.join('stone %d: %s' % (i, p) for i, p in best_bad[:4]))
+
+
+def cost_box(shot, origin):
+    """The black running-cost box in the bottom right corner of the board,
+    7 units wide: (client right, client bottom, unit), from its last row."""
+    ox, oy = origin
+    for y in range(shot.height - 1, oy, -1):
+        for start, length in shot.runs(y, BLACK, ox):
+            if length in (7 * 12, 7 * 14, 7 * 16):
+                return (start + length - ox, y + 1 - oy, length // 7)
+    return None
+
+
+def dirt_count(shot, origin, inside=INSIDE):
+    ox, oy = origin
+    return shot.count(DIRT, (inside[0] + ox, inside[1] + oy, inside[2] + ox, inside[3] + oy))
+
+
+def ink_lines(shot, rect):
+    """Number of text lines drawn in dark blue in rect: runs of rows with ink."""
+    x0, y0, x1, y1 = rect
+    lines, inside = 0, False
+    for y in range(y0, y1):
+        data = shot.row(y, x0, x1)
+        ink = any(data[k + 2] > 100 and data[k] < 100 and data[k + 1] < 100 and data[k + 2] - data[k] > 60
+                  for k in range(0, len(data), 3))
+        if ink and not inside:
+            lines += 1
+        inside = ink
+    return lines
+
+
+# --- A perfect job: a tiling of the patio and an order of drags ------------
+
+def partner(i):
+    return i + 8 if i < 4 else (i - 8 if i >= 8 else None)
+
+
+def share_edge(a, b):
+    if a[2] == b[0] or b[2] == a[0]:
+        return min(a[3], b[3]) > max(a[1], b[1])
+    if a[3] == b[1] or b[3] == a[1]:
+        return min(a[2], b[2]) > max(a[0], b[0])
+    return False
+
+
+def same_colour_touch(tiling):
+    return any(share_edge(tiling[i], tiling[i + 8]) for i in range(4))
+
+
+def tilings(layout, limit, perfect=True):
+    """Tilings of the patio's inside with the twelve stones (no turning), as
+    patio-relative rectangles, filled top row first, left to right. Perfect
+    ones have no two stones of one colour sharing a stretch of edge; the
+    others have at least one such pair."""
+    width, height = INSIDE[2] - INSIDE[0], INSIDE[3] - INSIDE[1]
+    sizes = [(r[2] - r[0], r[3] - r[1]) for r in layout]
+    placed, found = {}, []
+
+    def fill(sky):
+        if len(found) >= limit:
+            return
+        k = min(range(len(sky)), key=lambda s: (sky[s][2], sky[s][0]))
+        x0, x1, h = sky[k]
+        if h == height:
+            if len(placed) == 12 and (perfect or same_colour_touch(placed)):
+                found.append(dict(placed))
+            return
+        for i in range(12):
+            w, hh = sizes[i]
+            if i in placed or w > x1 - x0 or h + hh > height:
+                continue
+            r = (x0, h, x0 + w, h + hh)
+            p = partner(i)
+            if perfect and p is not None and p in placed and share_edge(r, placed[p]):
+                continue
+            placed[i] = r
+            segs = sky[:k] + [(x0, x0 + w, h + hh)] + ([(x0 + w, x1, h)] if x0 + w < x1 else []) + sky[k + 1:]
+            merged = []
+            for s in segs:
+                if merged and merged[-1][2] == s[2] and merged[-1][1] == s[0]:
+                    merged[-1] = (merged[-1][0], s[1], s[2])
+                else:
+                    merged.append(s)
+            fill(merged)
+            del placed[i]
+
+    fill([(0, width, 0)])
+    return found
+
+
+def overlap(a, b):
+    return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+
+
+def hull(a, b):
+    return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+
+
+def moved_to(r, x, y):
+    return (x, y, x + r[2] - r[0], y + r[3] - r[1])
+
+
+class Planner:
+    """Routes for fork-lift moves on the board: straight legs along which the
+    stone meets no other stone and stays within the game boundary."""
+
+    def __init__(self, places, client_w, client_h, unit):
+        self.pos = dict(places)
+        # A stone may cover columns 1 to CR - 1 and rows 1 to CB - 2 units.
+        self.bounds = (1, 1, client_w, client_h - 2 * unit + 1)
+
+    def leg_free(self, i, a, b):
+        box = hull(a, b)
+        lo_x, lo_y, hi_x, hi_y = self.bounds
+        if box[0] < lo_x or box[1] < lo_y or box[2] > hi_x or box[3] > hi_y:
+            return False
+        return not any(j != i and overlap(box, r) for j, r in self.pos.items())
+
+    def route(self, i, dest):
+        """Corner points (top left of the stone) from its place to dest."""
+        s = self.pos[i]
+        w, h = s[2] - s[0], s[3] - s[1]
+        lo_x, lo_y, hi_x, hi_y = self.bounds
+        others = [r for j, r in self.pos.items() if j != i]
+        candidates = [[(dest[0], s[1]), (dest[0], dest[1])], [(s[0], dest[1]), (dest[0], dest[1])]]
+        ys = {lo_y, hi_y - h} | {r[3] for r in others} | {r[1] - h for r in others}
+        xs = {lo_x, hi_x - w} | {r[2] for r in others} | {r[0] - w for r in others}
+        candidates += [[(s[0], y), (dest[0], y), (dest[0], dest[1])] for y in sorted(ys, key=lambda y: abs(y - s[1]))]
+        candidates += [[(x, s[1]), (x, dest[1]), (dest[0], dest[1])] for x in sorted(xs, key=lambda x: abs(x - s[0]))]
+        for corners in candidates:
+            cur, ok = s, True
+            for x, y in corners:
+                nxt = moved_to(s, x, y)
+                if not self.leg_free(i, cur, nxt):
+                    ok = False
+                    break
+                cur = nxt
+            if ok:
+                path = [(s[0], s[1])]
+                for p in corners:
+                    if p != path[-1]:
+                        path.append(p)
+                return path
+        return None
+
+    def order(self, targets, budget=20000):
+        """An order of single drags that takes every stone to its target."""
+        done = []
+        left = [budget]
+
+        def place(remaining):
+            if not remaining:
+                return True
+            left[0] -= 1
+            if left[0] < 0:
+                return False
+            # Far corner of the patio first, so later stones find the way open.
+            for i in sorted(remaining, key=lambda i: -(targets[i][3] + targets[i][2])):
+                path = self.route(i, targets[i])
+                if path is None:
+                    continue
+                old = self.pos[i]
+                self.pos[i] = targets[i]
+                done.append((i, path))
+                if place(remaining - {i}):
+                    return True
+                self.pos[i] = old
+                done.pop()
+            return False
+
+        start = dict(self.pos)
+        ok = place(set(targets))
+        self.pos = start
+        return done if ok else None
+
+
+def covering_plan(layout, client_w, client_h, unit, perfect=True):
+    """Targets on the patio and an order of drags that takes the stones there."""
+    for tiling in tilings(layout, 200, perfect):
+        targets = {i: (INSIDE[0] + r[0], INSIDE[1] + r[1], INSIDE[0] + r[2], INSIDE[1] + r[3])
+                   for i, r in tiling.items()}
+        order = Planner(enumerate(layout), client_w, client_h, unit).order(targets)
+        if order:
+            return targets, order
+    return None, None
+
+
+def drag_stone(desk, origin, rect, path, colour=None):
+    """Drags a stone along path (its top-left corners), holding it at its
+    middle. With its colour given, waits at every corner until the stone is
+    drawn there, so that the game takes each leg on its own and never sees two
+    legs merged into one slanting pointer movement."""
+    ox, oy = origin
+    gx, gy = (rect[2] - rect[0]) // 2 + ox, (rect[3] - rect[1]) // 2 + oy
+    points = [(x + gx, y + gy) for x, y in path]
+    desk.press(*points[0])
+    try:
+        for k in range(1, len(points)):
+            desk.move(points[k - 1], points[k])
+            if colour is not None:
+                at = moved_to(rect, *path[k])
+                desk.wait_for(lambda: stone_problem(desk.shot(), origin, at, colour, ring=False) is None,
+                              'the dragged stone at %s' % (at,),
+                              describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, at, colour,
+                                                                         ring=False) or ''))
+    finally:
+        desk.release()
+
+
+# --- The checks ------------------------------------------------------------
+
+def results_areas(origin, size):
+    """Screen rectangles of the results screen's patio picture (outline
+    included) and of its text, for a client area of size (w, h, unit)."""
+    ox, oy = origin
+    w, h, unit = size
+    left, top = (w - 554) // 2 + ox, 3 * unit + oy
+    picture = (left, top, left + 554, top + 290)
+    text = (ox + 2 * unit, top + 290 + 4 * unit, ox + w - 2 * unit, oy + h - 8 * unit)
+    return picture, text
+
+
+def picture_dirt(shot, picture):
+    return shot.count(DIRT, (picture[0] + 1, picture[1] + 1, picture[2] - 1, picture[3] - 1))
+
+
+def start_board(desk):
+    """Space on the title screen; returns the client origin on the screen,
+    the layout number and the client size (width, height, unit)."""
+    desk.key('space')
+    shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot,
+                         'the board after space', describe=lambda: desk.last_shot.describe())
+    origin = find_patio(shot)
+    size = cost_box(shot, origin)
+    if size is None:
+        raise CheckFailed('the board shows no running-cost box (84 by 24 black pixels) in its '
+                          'bottom right corner; ' + shot.describe())
+    layout, problem = detect_layout(shot, origin)
+    if problem:
+        raise CheckFailed(problem)
+    return origin, layout, size
+
+
+def share_of(desk, name, shot=None):
+    """Fraction of the screen in one colour class, from a new screenshot."""
+    shot = shot or desk.shot()
+    return shot.shares((0, 0, desk.width, desk.height)).get(name, 0)
+
+
+def wait_for_title(desk, what='the pale yellow title screen', share=0.6):
+    desk.wait_for(lambda: share_of(desk, 'pale yellow') > share, what,
+                  describe=lambda: desk.last_shot.describe())
+
+
+def title_client_width(shot):
+    """Width of the widest pale yellow row run: the title screen's client area."""
+    best = 0
+    for y in range(0, shot.height, 3):
+        for _, length in shot.runs(y, PALE_YELLOW):
+            best = max(best, length)
+    return best
+
+
+def check_title(desk, args):
+    desk.start_game()
+    wait_for_title(desk)
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
+    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
+        raise CheckFailed('expected the game window maximised, the window manager reports: ' + state.strip())
+    x, y, w, h = desk.window_geometry(desk.main_window)
+    if w != desk.width:
+        raise CheckFailed('expected the maximised window %d pixels wide, it is %d' % (desk.width, w))
+    width = title_client_width(desk.last_shot)
+    if width != desk.width - 4:
+        raise CheckFailed('expected the title screen to fill a client area %d pixels wide, its pale '
+                          'yellow is %d pixels wide' % (desk.width - 4, width))
+    # Keys that do nothing on the title screen.
+    desk.key('End', 'F1', 'Left')
+    time.sleep(0.5)
+    if share_of(desk, 'pale yellow') < 0.6:
+        raise CheckFailed('End, F1 and Left on the title screen should do nothing, but then the player ' +
+                          desk.last_shot.describe())
+
+
+def check_board(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    shot = desk.last_shot
+    if size[0] != 1020:
+        raise CheckFailed('expected the client area 1020 pixels wide (the cost box ends at its right '
+                          'edge), the cost box ends at %d' % size[0])
+    n = dirt_count(shot, origin)
+    if n != INSIDE_AREA:
+        raise CheckFailed('expected the whole patio inside dirt-coloured (%d pixels), saw %d' % (INSIDE_AREA, n))
+    ox, oy = origin
+    for x0, y0, x1, y1 in [(450, 350, 1004, 351), (450, 639, 1004, 640), (450, 350, 451, 640), (1003, 350, 1004, 640)]:
+        if not shot.is_filled((x0 + ox, y0 + oy, x1 + ox, y1 + oy), BLACK):
+            raise CheckFailed('the patio outline (450, 350, 1004, 640) is not black all round')
+    print('layout %d on a client area of %dx%d at screen (%d, %d)' % (layout + 1, size[0], size[1], ox, oy))
+
+
+def check_drag_and_keys(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    places = LAYOUTS[layout]
+    # The largest stone that lies wholly on the patio when dragged 20 pixels
+    # in from its top left corner and then moved 10 more to the right.
+    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
+    planner = Planner(enumerate(places), *size)
+    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
+        rect = places[i]
+        w, h = rect[2] - rect[0], rect[3] - rect[1]
+        if dest[0] + w + 10 > INSIDE[2] or dest[1] + h > INSIDE[3]:
+            continue
+        path = planner.route(i, dest)
+        if path:
+            break
+    else:
+        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
+    drag_stone(desk, origin, rect, path, STONE_RGB[i])
+    new = moved_to(rect, *dest)
+
+    def at(r):
+        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
+    desk.wait_for(lambda: at(new), 'stone %d dragged to %s' % (i, new),
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
+    shot = desk.last_shot
+    ox, oy = origin
+    if not shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
+        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
+    n = dirt_count(shot, origin)
+    if n != INSIDE_AREA - w * h:
+        raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
+                          % (w, h, INSIDE_AREA - w * h, n))
+
+    desk.key(*(['Right'] * 10))
+    right = moved_to(rect, dest[0] + 10, dest[1])
+    desk.wait_for(lambda: at(right), 'stone %d 10 pixels further right after ten presses of Right' % i,
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, right, STONE_RGB[i]) or ''))
+    shot = desk.last_shot
+    uncovered = (new[0] + ox, new[1] + oy, right[0] + ox, new[3] + oy)
+    if not shot.is_filled(uncovered, DIRT):
+        raise CheckFailed('the 10 columns the stone moved off are not dirt-coloured again')
+    if dirt_count(shot, origin) != INSIDE_AREA - w * h:
+        raise CheckFailed('after ten presses of Right the dirt count changed')
+
+    desk.key('End')
+    picture, text = results_areas(origin, size)
+
+    def picture_shown():
+        s = desk.shot()
+        return s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and \
+            s.px(picture[0] + 1, picture[1] + 1) in (DIRT,) + tuple(STONE_RGB)
+    desk.wait_for(picture_shown, 'the results screen with the patio picture at client (%d, %d)'
+                  % (picture[0] - ox, picture[1] - oy), describe=lambda: desk.last_shot.describe())
+    time.sleep(0.3)
+    shot = desk.shot()
+    dx, dy = picture[0] - ox - PATIO[0], picture[1] - oy - PATIO[1]
+    problem = stone_problem(shot, origin, (right[0] + dx, right[1] + dy, right[2] + dx, right[3] + dy),
+                            STONE_RGB[i], ring=False)
+    if problem:
+        raise CheckFailed('the results picture does not show the stone where it lies: ' + problem)
+    n = picture_dirt(shot, picture)
+    if n != INSIDE_AREA - w * h:
+        raise CheckFailed('the results picture shows %d dirt pixels, expected %d' % (n, INSIDE_AREA - w * h))
+    lines = ink_lines(shot, text)
+    # Pay, cost, penalty, two lines on the uncovered dirt, no money.
+    if lines != 6:
+        raise CheckFailed('expected 6 lines of results for a job that leaves dirt, saw %d' % lines)
+
+
+def lay_patio(desk, args, perfect):
+    """Covers the whole patio by single drags; returns the results screen's
+    text area and the number of its lines."""
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    t0 = time.monotonic()
+    targets, order = covering_plan(LAYOUTS[layout], *size, perfect=perfect)
+    if not order:
+        raise CheckFailed('found no way to cover the patio for layout %d with drags' % (layout + 1))
+    print('layout %d: planned %d drags in %.1f s' % (layout + 1, len(order), time.monotonic() - t0))
+    places = dict(enumerate(LAYOUTS[layout]))
+    for k, (i, path) in enumerate(order):
+        drag_stone(desk, origin, places[i], path, STONE_RGB[i])
+        places[i] = targets[i]
+        if args.save_board and k == len(order) // 2:
+            x, y, w, h = desk.window_geometry(desk.main_window)
+            desk.save_last_shot(args.save_board, crop=(x, y, w, h))
+    n = dirt_count(desk.shot(), origin)
+    if n:
+        raise CheckFailed('all twelve stones are laid, but %d dirt pixels still show' % n)
+    desk.key('End')
+    picture, text = results_areas(origin, size)
+    desk.wait_for(lambda: desk.shot().px(picture[0], picture[1]) == BLACK and ink_lines(desk.last_shot, text) >= 3,
+                  'the results screen', describe=lambda: desk.last_shot.describe())
+    time.sleep(0.3)
+    shot = desk.shot()
+    n = picture_dirt(shot, picture)
+    if n:
+        raise CheckFailed('the results picture of a fully laid patio shows %d dirt pixels' % n)
+    return ink_lines(shot, text)
+
+
+def check_perfect(desk, args):
+    lines = lay_patio(desk, args, perfect=True)
+    # Pay, cost, three lines on the perfect arrangement, bonus, net profit.
+    if lines != 7:
+        raise CheckFailed('expected the 7 results lines of a perfect job with the bonus, saw %d '
+                          '(3 would be a covered patio without the bonus)' % lines)
+
+
+def check_covered_no_bonus(desk, args):
+    lines = lay_patio(desk, args, perfect=False)
+    # Pay, cost, net profit: two stones of one colour side by side earn no bonus.
+    if lines != 3:
+        raise CheckFailed('expected the 3 results lines of a covered patio with two stones of one colour '
+                          'side by side (no bonus), saw %d%s' % (lines, ' (the 7 of a perfect job)' if lines == 7 else ''))
+
+
+def check_print_dialog(desk, args):
+    desk.start_game()
+    wait_for_title(desk)
+    desk.key('ctrl+p')
+    windows = desk.wait_for(lambda: [w for w in desk.game_windows() if w != desk.main_window],
+                            'a print dialog after Ctrl+P',
+                            describe=lambda: 'no new window appeared; ' + desk.shot().describe())
+    title = desk.run(['xdotool', 'getwindowname', windows[0]]).strip()
+    print('Ctrl+P opened the window "%s"' % title)
+    desk.key('Escape')
+    desk.wait_for(lambda: desk.game_windows() == [desk.main_window], 'the print dialog to close after Escape',
+                  describe=lambda: 'the windows %s are still open' % desk.game_windows())
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended when the print dialog was closed')
+    wait_for_title(desk, 'the title screen again after the print dialog')
+
+
+def check_quit(desk, args):
+    desk.start_game()
+    wait_for_title(desk)
+    desk.key('alt+F4')
+    try:
+        status = desk.game.wait(10)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed('Alt+F4 did not end the game within 10 s; the player ' + desk.shot().describe())
+    if status != 0:
+        raise CheckFailed('after Alt+F4 the game ended with status %d, not 0' % status)
+
+
+def notice_check(which):
+    def check(desk, args):
+        desk.start_game()
+        desk.wait_for(lambda: share_of(desk, 'red') > 0.6,
+                      'the red %s notice on a %dx%d screen' % (which, desk.width, desk.height),
+                      describe=lambda: desk.last_shot.describe())
+        if desk.last_shot.count(NOTICE_BLUE, (0, 0, desk.width, desk.height)) < 500:
+            raise CheckFailed('the red notice shows no blue text')
+        desk.key('space')
+        time.sleep(0.7)
+        if share_of(desk, 'red') < 0.6:
+            raise CheckFailed('space should do nothing after a screen-size notice, but then the player ' +
+                              desk.last_shot.describe())
+    return check
+
+
+def check_window_size(desk, args):
+    desk.start_game(['-qwindowgeometry', '1280x960'])
+    wait_for_title(desk, 'the pale yellow title screen in a 1280x960 window', share=0.4)
+    if share_of(desk, 'red', desk.last_shot) > 0.05:
+        raise CheckFailed('expected the title screen, ' + desk.last_shot.describe())
+    x, y, w, h = desk.window_geometry(desk.main_window)
+    if (w, h) != (1280, 960):
+        raise CheckFailed('expected a 1280x960 window, it is %dx%d' % (w, h))
+    width = title_client_width(desk.last_shot)
+    if width != 1276:
+        raise CheckFailed('expected a title screen 1276 pixels wide in the 1280 window, saw %d' % width)
+    origin, layout, size = start_board(desk)
+    print('layout %d on a client area of %dx%d' % (layout + 1, size[0], size[1]))
+
+
+def check_silent(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    places = LAYOUTS[layout]
+    # A stone dragged right into its neighbour (the thump), then up past the
+    # top of the board (the buzz): one whose way up is clear once it stopped.
+    def gap(i, j):
+        a, b = places[i], places[j]
+        return b[0] - a[2] if b[0] >= a[2] and b[1] < a[3] and b[3] > a[1] else None
+
+    def way_up_clear(i, g):
+        planner = Planner(enumerate(places), *size)
+        stopped = moved_to(places[i], places[i][0] + g, places[i][1])
+        planner.pos[i] = stopped
+        return planner.leg_free(i, stopped, moved_to(stopped, stopped[0], 1))
+    pairs = [(gap(i, j), i) for i in range(12) for j in range(12) if i != j and gap(i, j) is not None]
+    nearest = {}
+    for g, i in sorted(pairs):
+        nearest.setdefault(i, g)
+    fits = [(g, i) for i, g in nearest.items() if way_up_clear(i, g)]
+    if not fits:
+        raise CheckFailed('no stone of layout %d can be run into a neighbour and then up' % (layout + 1))
+    gap, i = min(fits)
+    r = places[i]
+    drag_stone(desk, origin, r, [(r[0], r[1]), (r[0] + gap + 20, r[1])])
+    stopped = moved_to(r, r[0] + gap, r[1])
+    problem = stone_problem(desk.shot(), origin, stopped, STONE_RGB[i], ring=False)
+    if problem:
+        raise CheckFailed('the stone dragged into its neighbour did not stop against it: ' + problem)
+    # The same stone dragged up past the top of the board: the buzz.
+    drag_stone(desk, origin, stopped, [(stopped[0], stopped[1]), (stopped[0], -10)])
+    time.sleep(1.0)
+    wins = desk.game_windows()
+    if wins != [desk.main_window]:
+        raise CheckFailed('a stopped move without a sound device opened another window (%d windows)' % len(wins))
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended after a stopped move without a sound device (status %d)'
+                          % desk.game.returncode)
+    problem = stone_problem(desk.shot(), origin, moved_to(r, stopped[0], 1), STONE_RGB[i], ring=False)
+    if problem:
+        raise CheckFailed('the stone dragged up did not stop at the top of the board: ' + problem)
+    desk.key('alt+F4')
+    try:
+        status = desk.game.wait(10)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed('Alt+F4 did not end the game within 10 s')
+    out = desk.game_output()
+    if status != 0:
+        raise CheckFailed('the game ended with status %d; its output:\n%s' % (status, '\n'.join(out)))
+    if len(out) > 1:
+        raise CheckFailed('without a sound device the game wrote %d lines on the terminal, at most 1 is '
+                          'allowed:\n%s' % (len(out), '\n'.join(out)))
+    print('terminal output: %d line(s)' % len(out))
+
+
+CHECKS = {
+    # name: (screen width, screen height, check)
+    'title': (1024, 768, check_title),
+    'board': (1024, 768, check_board),
+    'drag_and_keys': (1024, 768, check_drag_and_keys),
+    'perfect_job': (1024, 768, check_perfect),
+    'covered_no_bonus': (1024, 768, check_covered_no_bonus),
+    'print_dialog': (1024, 768, check_print_dialog),
+    'quit': (1024, 768, check_quit),
+    'notice_too_small': (1000, 750, notice_check('too-small')),
+    'notice_too_large': (1680, 1050, notice_check('too-large')),
+    'window_size': (1920, 1080, check_window_size),
+    'silent': (1024, 768, check_silent),
+}
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    ap.add_argument('--slabix', required=True, help='the game executable')
+    ap.add_argument('--artifacts', help='folder for the screenshot of a failed check')
+    ap.add_argument('--save-board', help='PNG file for a screenshot of the game window halfway through laying the patio')
+    ap.add_argument('--screen', help='screen size WxH instead of the check\'s own (for trying things out)')
+    ap.add_argument('--deadline', type=float, default=150, help='seconds before the check gives up')
+    ap.add_argument('check', choices=sorted(CHECKS))
+    args = ap.parse_args()
+
+    def on_signal(signum, frame):
+        raise CheckFailed('stopped by signal %d' % signum)
+    def on_alarm(signum, frame):
+        raise CheckFailed('the check took longer than %g s' % args.deadline)
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    signal.signal(signal.SIGALRM, on_alarm)
+    signal.alarm(int(args.deadline))
+
+    width, height, check = CHECKS[args.check]
+    if args.screen:
+        width, height = (int(v) for v in args.screen.split('x'))
+    desk = None
+    t0 = time.monotonic()
+    try:
+        with Desktop(os.path.abspath(args.slabix), width, height) as desk:
+            check(desk, args)
+            print('PASS %s (%.1f s)' % (args.check, time.monotonic() - t0))
+            return 0
+    except CheckFailed as e:
+        print('FAIL %s: %s' % (args.check, e), file=sys.stderr)
+        if desk is not None and args.artifacts and desk.last_shot is not None:
+            path = desk.save_last_shot(os.path.join(args.artifacts, args.check + '-failure.png'))
+            print('the last screenshot is in %s' % path, file=sys.stderr)
+        return 1
+    finally:
+        signal.alarm(0)
+
+
+if __name__ == '__main__':
+    sys.exit(main())
