@@ -223,6 +223,7 @@ struct CFuzzDriver::Before {
     int bDragging = 0;
     CRect rcStone[NUM_STONES];
     QString strResults;
+    int nPathLen = 0;  // of the current stone
     UINT nChar = 0;
     CPoint point;
 };
@@ -241,6 +242,7 @@ enum class CFuzzDriver::EEvent {
     Print,
     Arrange,
     NewView,
+    LongDrag,
 };
 
 namespace {
@@ -264,9 +266,10 @@ CFuzzDriver::CFuzzDriver() : m_pModel(std::make_unique<Model>())
 CFuzzDriver::~CFuzzDriver()
 {
     m_pView.reset();
-    m_pReference.reset();
+    m_references.clear();
     crt::SetClock({});
-    SetSoundOutput(m_pPreviousSound);
+    if (CSoundOutput* pCurrent = SetSoundOutput(m_pPreviousSound); pCurrent != &m_sounds)
+        SetSoundOutput(pCurrent);  // another driver's, still in use
 }
 
 std::string CFuzzDriver::Summary() const
@@ -279,7 +282,7 @@ std::string CFuzzDriver::Summary() const
        << c.nPaints << " paints, " << c.nResizes << " resizes, " << c.nPagesPrinted << " pages printed, "
        << c.nPrintsRefused << " prints refused, " << c.nScorings << " jobs scored (" << c.nProfitable
        << " with profit, " << c.nPerfect << " perfect), " << c.nNewGames << " new games, " << c.nHalts
-       << " halts, " << c.nBoardChecks << " board comparisons; events by stage " << c.nStageEvents[0] << '/'
+       << " halts, " << c.nPathWraps << " drag records wrapped, " << c.nBoardChecks << " board comparisons; events by stage " << c.nStageEvents[0] << '/'
        << c.nStageEvents[1] << '/' << c.nStageEvents[2] << '/' << c.nStageEvents[3];
     if (!m_bHaveSounds)
         os << "; no sound resources, cues not checked";
@@ -348,12 +351,16 @@ CFuzzDriver::Before CFuzzDriver::Snapshot() const
     before.bDragging = v.m_bDragging;
     std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), before.rcStone);
     before.strResults = v.m_strResults;
+    if (v.m_nCurStone >= 0 && v.m_nCurStone < NUM_STONES)
+        before.nPathLen = v.m_nPathLen[v.m_nCurStone];
     return before;
 }
 
 void CFuzzDriver::BeginEvent(const std::string& strWhat)
 {
-    crt::SetClock([this] { return m_nClock; });  // another driver may have set its own
+    // Another driver may have put in its own clock and sound output.
+    crt::SetClock([this] { return m_nClock; });
+    SetSoundOutput(&m_sounds);
     ++m_nEvents;
     const CSlabixView& v = *m_pView;
     ++m_coverage.nStageEvents[std::clamp(v.m_nStage, 0, 3)];
@@ -404,9 +411,9 @@ void CFuzzDriver::Step(CInputSource& src)
     static const Weight kWeights[] = {
         {46, int(EEvent::GameKey)},   {8, int(EEvent::AnyKey)},    {26, int(EEvent::PressStone)},
         {6, int(EEvent::PressAnywhere)}, {52, int(EEvent::MoveSmall)}, {34, int(EEvent::MoveMedium)},
-        {10, int(EEvent::MoveHuge)},  {28, int(EEvent::Release)},  {12, int(EEvent::Paint)},
-        {3, int(EEvent::Resize)},     {8, int(EEvent::Print)},     {2, int(EEvent::Arrange)},
-        {1, int(EEvent::NewView)},
+        {10, int(EEvent::MoveHuge)},  {28, int(EEvent::Release)},  {8, int(EEvent::Paint)},
+        {2, int(EEvent::Resize)},     {5, int(EEvent::Print)},     {2, int(EEvent::Arrange)},
+        {1, int(EEvent::NewView)},    {1, int(EEvent::LongDrag)},
     };
     static const int s_nTotal = [] {
         int n = 0;
@@ -419,6 +426,14 @@ void CFuzzDriver::Step(CInputSource& src)
         m_strEvent = "event " + std::to_string(m_nEvents + 1) + " new view after a halt";
         ++m_nEvents;
         NewView(src);
+        return;
+    }
+
+    if (m_nBurstLeft > 0) {  // a long drag: more moves than the drag record holds
+        --m_nBurstLeft;
+        PlayEvent(src, EEvent::MoveSmall);
+        if (!m_pView->m_bDragging)
+            m_nBurstLeft = 0;  // the drag stopped
         return;
     }
 
@@ -519,7 +534,10 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
     case EEvent::MoveMedium:
     case EEvent::MoveHuge: {
         CPoint pt;
-        if (eEvent == EEvent::MoveSmall) {
+        if (eEvent == EEvent::MoveSmall && m_nBurstLeft > 0) {
+            // To and fro by one pixel, so the drag rarely stops.
+            pt = CPoint(m_ptPointer.x + (m_nBurstLeft % 2 ? 1 : -1), m_ptPointer.y);
+        } else if (eEvent == EEvent::MoveSmall) {
             pt = CPoint(Saturate((long long)m_ptPointer.x + src.Range(-8, 8)),
                         Saturate((long long)m_ptPointer.y + src.Range(-8, 8)));
         } else if (eEvent == EEvent::MoveMedium) {
@@ -605,6 +623,23 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         m_strEvent = osEvent.str();
         NewView(src);
         return;
+    case EEvent::LongDrag: {
+        // A press in the middle of the current stone; now and then the next
+        // 1,050 events are mouse moves of the drag it starts, past the 1,000
+        // points of the drag record.
+        const CRect& rc = v.m_rcStone[std::clamp(v.m_nCurStone, 0, NUM_STONES - 1)];
+        const CPoint pt(rc.left + rc.Width() / 2, rc.top + rc.Height() / 2);
+        osEvent << "button down at " << Str(pt) << " for a long drag";
+        m_strEvent = osEvent.str();
+        before.point = pt;
+        m_ptPointer = pt;
+        ++m_coverage.nPresses;
+        ModelPress(pt);
+        v.OnLButtonDown(0, pt);
+        if (src.Below(4) == 0 && v.m_bDragging)
+            m_nBurstLeft = 1050;
+        break;
+    }
     case EEvent::GameKey:
     case EEvent::AnyKey:
         break;
@@ -612,6 +647,10 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
 
     if (before.bHalted == 0 && v.m_bHalted == 1)
         ++m_coverage.nHalts;
+    const bool bMoved = eEvent == EEvent::MoveSmall || eEvent == EEvent::MoveMedium || eEvent == EEvent::MoveHuge;
+    if (bMoved && v.m_bDragging && v.m_nCurStone == before.nCurStone && v.m_nCurStone >= 0 &&
+        v.m_nCurStone < NUM_STONES && v.m_nPathLen[v.m_nCurStone] < before.nPathLen)
+        ++m_coverage.nPathWraps;
     m_coverage.nSteps += m.nSteps;
     CheckEvent(before, eEvent);
     if (bWholeCheck)
@@ -883,16 +922,18 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
             Violation("printing allowed during play or on a stopped game");
     }
 
-    const bool bLarge = src.Below(16) == 0;
-    const QSize pageSize = bLarge ? QSize(2550, 3300) : QSize(850, 1100);
-    if (m_page.size() != pageSize)
-        m_page = QImage(pageSize, QImage::Format_RGB32);
-    m_page.fill(Qt::white);
+    // Mostly a page at 100 dots per inch; now and then a letter page at 300.
+    const bool bLarge = src.Below(32) == 0;
+    QImage& page = bLarge ? m_largePage : m_page;
+    if (page.isNull())
+        page = bLarge ? QImage(2550, 3300, QImage::Format_RGB32) : QImage(850, 1100, QImage::Format_RGB32);
+    const QSize pageSize = page.size();
+    page.fill(Qt::white);
 
     CPrintInfo info;
     info.m_rectDraw = CRect(0, 0, pageSize.width(), pageSize.height());
     {
-        QPainter painter(&m_page);
+        QPainter painter(&page);
         CPainterDC dc(painter);
         v.OnBeginPrinting(&dc, &info);
         v.OnPrint(&dc, &info);
@@ -900,12 +941,12 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
     }
 
     // Ink on the page: rows of the header line, and anywhere (small pages).
-    auto inkInRows = [this](int nTop, int nBottom) {
+    auto inkInRows = [&page](int nTop, int nBottom) {
         const QRgb white = qRgb(255, 255, 255);
         long n = 0;
-        for (int y = std::max(0, nTop); y < std::min(nBottom, m_page.height()); ++y) {
-            const auto* pRow = reinterpret_cast<const QRgb*>(m_page.constScanLine(y));
-            for (int x = 0; x < m_page.width(); ++x)
+        for (int y = std::max(0, nTop); y < std::min(nBottom, page.height()); ++y) {
+            const auto* pRow = reinterpret_cast<const QRgb*>(page.constScanLine(y));
+            for (int x = 0; x < page.width(); ++x)
                 n += (pRow[x] | 0xFF000000u) != white;
         }
         return n;
@@ -918,7 +959,7 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
             Violation("the printed page has no header line");
         const int nLeft = (pageSize.width() - 554) / 2;
         // The middle of the patio picture: dirt, or a stone lying there.
-        const COLORREF cr = FromQRgb(m_page.pixel(nLeft + 277, 395));
+        const COLORREF cr = FromQRgb(page.pixel(nLeft + 277, 395));
         if (cr == kWhite)
             Violation("the printed page has no patio picture");
     } else {
@@ -1206,7 +1247,8 @@ void CFuzzDriver::CheckEvent(const Before& before, EEvent eEvent)
     else if (bKey)
         bQuiet = !IsGameKey(nChar) || (nChar == VK_F1 && before.nStage != 1) ||
                  (nChar == VK_END && before.nStage < 1) || (bArrow && before.nStage != 1);
-    else if (eEvent == EEvent::PressStone || eEvent == EEvent::PressAnywhere || eEvent == EEvent::Print)
+    else if (eEvent == EEvent::PressStone || eEvent == EEvent::PressAnywhere || eEvent == EEvent::Print ||
+             eEvent == EEvent::LongDrag)
         bQuiet = true;
     else if (bMove)
         bQuiet = !before.bDragging || before.nStage != 1;
@@ -1238,20 +1280,36 @@ void CFuzzDriver::CheckBoard(bool bWhole, const Before& before)
     if (live.isNull() || live.width() != v.m_rcClient.right || live.height() != v.m_rcClient.bottom)
         return;
 
-    if (!m_pReference || m_pReference->FrameBuffer().size() != live.size() || m_pReference->m_nStage != 1) {
-        m_pReference = std::make_unique<CSlabixView>();
-        m_pReference->SetClientSize(live.width(), live.height());
-        m_pReference->Paint();
-        m_pReference->OnKeyDown(VK_SPACE, 1, 0);
-        m_pReference->m_rcStone[0] = CRect();  // differs from any real board: redraw before use
+    // One reference view per client size, kept for when the size comes back.
+    const auto key = std::make_pair(live.width(), live.height());
+    if (m_references.size() >= 8 && m_references.count(key) == 0)
+        m_references.clear();
+    std::unique_ptr<CSlabixView>& pReference = m_references[key];
+    if (!pReference) {
+        pReference = std::make_unique<CSlabixView>();
+        pReference->SetClientSize(live.width(), live.height());
+        pReference->Paint();
+        std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), pReference->m_rcStone);
+        pReference->OnKeyDown(VK_SPACE, 1, 0);
     }
-    CSlabixView& ref = *m_pReference;
+    CSlabixView& ref = *pReference;
     if (ref.m_bHalted || ref.m_nStage != 1)
         return;
     if (!std::equal(std::begin(ref.m_rcStone), std::end(ref.m_rcStone), std::begin(v.m_rcStone))) {
-        std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), ref.m_rcStone);
+        // What space would draw: the client area cleared, then the board.
+        // Only where stones left can the cleared area differ from the last
+        // drawing, so only there is it cleared.
+        QImage& image = ref.FrameBuffer();
+        for (int i = 0; i < NUM_STONES; ++i) {
+            if (ref.m_rcStone[i] == v.m_rcStone[i])
+                continue;
+            const CRect rc = Intersect(ref.m_rcStone[i], CRect(0, 0, image.width(), image.height()));
+            for (int y = rc.top; y < rc.bottom; ++y)
+                std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)) + rc.left, rc.Width(), qRgb(255, 255, 255));
+            ref.m_rcStone[i] = v.m_rcStone[i];
+        }
         ref.m_nLayout = v.m_nLayout;
-        ref.OnKeyDown(VK_SPACE, 1, 0);
+        ref.DrawBoard();
     }
     const QImage& fresh = ref.FrameBuffer();
 

@@ -24,8 +24,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CInputSource {
@@ -68,6 +70,7 @@ struct FuzzCoverage {
     long nPerfect = 0;         // scorings with the bonus
     long nNewGames = 0;
     long nHalts = 0;
+    long nPathWraps = 0;       // drags longer than the drag record
     long nBoardChecks = 0;     // comparisons with a fresh board drawing
     long nStageEvents[4] = {}; // events that began in each stage
 };
@@ -137,7 +140,8 @@ private:
     CPoint PickPointNear(CInputSource& src, const CRect& rc);
 
     std::unique_ptr<CSlabixView> m_pView;
-    std::unique_ptr<CSlabixView> m_pReference;  // draws the fresh board
+    // Views that draw the fresh board, one per client size.
+    std::map<std::pair<int, int>, std::unique_ptr<CSlabixView>> m_references;
     std::unique_ptr<Model> m_pModel;
     CRecordingSoundOutput m_sounds;
     CSoundOutput* m_pPreviousSound = nullptr;
@@ -146,11 +150,13 @@ private:
     std::vector<CRect> m_updates;  // what the view reported drawing in this event
     bool m_bBoardShowing = false;   // board drawn fresh, no F1 page since
     bool m_bEndNext = false;        // the next event is End
+    long m_nBurstLeft = 0;          // mouse moves still due in a long drag
     long m_nHaltedEvents = 0;       // events since the view halted
     long m_nEventsSinceWholeCheck = 0;
     CPoint m_ptPointer;             // where the pointer was last reported
     std::int64_t m_nClock = 0;
-    QImage m_page;                  // the print target
+    QImage m_page;                  // print targets: a small page and a letter
+    QImage m_largePage;             // page at 300 dots per inch
 
     long m_nEvents = 0;
     long m_nViolations = 0;

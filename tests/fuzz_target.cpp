@@ -1,5 +1,6 @@
 // libFuzzer entry: the fuzzer's bytes are the events the driver plays at a
 // new view. A broken rule aborts, so the fuzzer keeps the input.
+#include "app/SlabixApp.h"
 #include "tests/fuzz_driver.h"
 
 #include <QApplication>
@@ -10,7 +11,7 @@
 
 namespace {
 // Inputs longer than this many events are cut, so one input stays quick.
-constexpr long kMaxEvents = 4000;
+constexpr long kMaxEvents = 2000;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
     static char s_name[] = "slabix_fuzz";
     static char* s_argv[] = {s_name, nullptr};
     static QApplication s_app(s_argc, s_argv);
+    CSlabixApp::InitResources();  // the sound cues, so stops are heard
     return 0;
 }
 

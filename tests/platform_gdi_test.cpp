@@ -1,7 +1,6 @@
 // Drawing objects, the pixel-exact primitives of both targets, fonts and text.
 #include "platform/Gdi.h"
 
-#include <QElapsedTimer>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
@@ -225,27 +224,6 @@ TEST(PlatformGdi, PainterTargetDrawsTheSamePixels)
 
 // A fast drag makes ~1600 steps of five 288-pixel lines and a pixel in one
 // mouse move: the primitives must stay far below a frame's time for that.
-TEST(PlatformGdi, DragStepDrawingIsFast)
-{
-    QImage image = Canvas(1020, 700);
-    CFrameDC dc(image);
-    CPen pens[2];
-    pens[0].CreatePen(PS_SOLID, 1, WHITE);
-    pens[1].CreatePen(PS_SOLID, 1, RED);
-    QElapsedTimer timer;
-    timer.start();
-    for (int nStep = 0; nStep < 1600; ++nStep) {
-        for (int nLine = 0; nLine < 5; ++nLine) {
-            dc.SelectObject(&pens[nLine % 2]);
-            dc.MoveTo(300 + nStep % 400 + nLine, 351);
-            dc.LineTo(300 + nStep % 400 + nLine, 639);
-        }
-        dc.SetPixel(300 + nStep % 400, 350, BLACK);
-    }
-    EXPECT_LT(timer.elapsed(), 40);
-    EXPECT_EQ(dc.GetPixel(300 + 1599 % 400 + 3, 638), RED);
-}
-
 TEST(PlatformText, FontsFitTheirCellHeight)
 {
     QImage image = Canvas(8, 8);
