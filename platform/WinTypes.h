@@ -1,4 +1,4 @@
-// The handful of Windows-shaped value types the game is written in terms of.
+// The handful of value types, in the old desktop API's shapes, that the game is written in.
 #pragma once
 
 #include <QString>
