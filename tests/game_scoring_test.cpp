@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <QRegularExpression>
 #include <string>
 #include <vector>
 
@@ -40,18 +40,18 @@ std::string Results(const CSlabixView& view) { return view.m_strResults.toStdStr
 // unless it is longer than the labels allow for (given in nLongest).
 ::testing::AssertionResult AmountsLinedUp(const std::string& text, size_t nLongest = 5)
 {
-    static const std::regex amount("([0-9]+) dollars\\. ");
+    static const QRegularExpression amount(QStringLiteral("([0-9]+) dollars\\. "));
     size_t nStart = 0;
     int nLine = 0;
     int nFound = 0;
     while (nStart <= text.size()) {
         const size_t nEnd = std::min(text.find('\n', nStart), text.size());
         const std::string line = text.substr(nStart, nEnd - nStart);
-        for (std::sregex_iterator it(line.begin(), line.end(), amount), end; it != end; ++it) {
+        for (const QRegularExpressionMatch& match : amount.globalMatch(QString::fromStdString(line))) {
             ++nFound;
-            if (it->length(1) > static_cast<long>(nLongest))
+            if (match.capturedLength(1) > static_cast<qsizetype>(nLongest))
                 continue;
-            const long nLast = it->position(1) + it->length(1);  // 1-based column of the last digit
+            const qsizetype nLast = match.capturedEnd(1);  // 1-based column of the last digit
             if (nLast != 48)
                 return ::testing::AssertionFailure() << "line " << nLine << " \"" << line << "\": amount ends in column "
                                                      << nLast;

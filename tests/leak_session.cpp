@@ -174,6 +174,7 @@ void RandomSession()
 {
     static CSlabixView* volatile s_pView = nullptr;
     s_pView = new CSlabixView;
+    Check(s_pView->m_nStage == 0, "a new view starts on the title screen");
     s_pView = nullptr;
 }
 
