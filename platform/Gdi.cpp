@@ -201,14 +201,7 @@ bool CFrameDC::ClipToImage(CRect& rc) const
 
 void CFrameDC::AddDirty(const CRect& rc)
 {
-    if (m_rcDirty.IsRectEmpty()) {
-        m_rcDirty = rc;
-        return;
-    }
-    m_rcDirty.left = std::min(m_rcDirty.left, rc.left);
-    m_rcDirty.top = std::min(m_rcDirty.top, rc.top);
-    m_rcDirty.right = std::max(m_rcDirty.right, rc.right);
-    m_rcDirty.bottom = std::max(m_rcDirty.bottom, rc.bottom);
+    m_rcDirty.Unite(rc);
 }
 
 COLORREF CFrameDC::GetPixel(int x, int y) const

@@ -90,17 +90,7 @@ QFont ResolveFont(const QString& strFace, int nHeight, int nWeight, const QPaint
 
 void Unite(CRect& rcAcc, const QRect& r)
 {
-    const CRect rc(r.left(), r.top(), r.left() + r.width(), r.top() + r.height());
-    if (rc.IsRectEmpty())
-        return;
-    if (rcAcc.IsRectEmpty()) {
-        rcAcc = rc;
-        return;
-    }
-    rcAcc.left = std::min(rcAcc.left, rc.left);
-    rcAcc.top = std::min(rcAcc.top, rc.top);
-    rcAcc.right = std::max(rcAcc.right, rc.right);
-    rcAcc.bottom = std::max(rcAcc.bottom, rc.bottom);
+    rcAcc.Unite(CRect(r.left(), r.top(), r.left() + r.width(), r.top() + r.height()));
 }
 
 // Splits one paragraph (no line feeds) into lines no wider than nWidth,

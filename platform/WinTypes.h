@@ -48,6 +48,20 @@ struct CRect {
     {
         left = l; top = t; right = r; bottom = b;
     }
+    // Grows to cover rc as well; an empty rectangle adds nothing.
+    void Unite(const CRect& rc)
+    {
+        if (rc.IsRectEmpty())
+            return;
+        if (IsRectEmpty()) {
+            *this = rc;
+            return;
+        }
+        left = left < rc.left ? left : rc.left;
+        top = top < rc.top ? top : rc.top;
+        right = right > rc.right ? right : rc.right;
+        bottom = bottom > rc.bottom ? bottom : rc.bottom;
+    }
 };
 
 // Virtual-key codes the game and the shell use.
