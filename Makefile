@@ -9,7 +9,8 @@ JOBS     ?= $(shell nproc)
 PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev libqt6svg6 \
             libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 \
             xvfb xauth openbox xdotool x11-utils x11-apps imagemagick poppler-utils \
-            appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev
+            appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev \
+            pulseaudio pulseaudio-utils weston xwayland qt6-wayland icewm lintian
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench asan asan-test fuzz clean deb

@@ -1,5 +1,7 @@
 #include "app/AboutBox.h"
 
+#include "game/Product.h"
+
 #include <algorithm>
 
 #include <QFontMetrics>
@@ -43,7 +45,7 @@ QLabel* MakeText(const QString& strText, QWidget* pParent)
 
 CAboutBox::CAboutBox(QWidget* pParent) : QDialog(pParent)
 {
-    setWindowTitle(QStringLiteral("About Slabix"));
+    setWindowTitle(QStringLiteral("About " SLABIX_NAME));
     setModal(true);
     // The small face of old dialogs: an 11-pixel sans-serif, a pixel or two
     // smaller where the face is wide, so that a unit keeps its classic size.
@@ -57,13 +59,13 @@ CAboutBox::CAboutBox(QWidget* pParent) : QDialog(pParent)
 
     m_pIcon = new QLabel(this);
     const int nIcon = 32;
-    m_pIcon->setPixmap(QIcon(QStringLiteral(":/icons/slabix.svg")).pixmap(nIcon, nIcon));
+    m_pIcon->setPixmap(QIcon(QStringLiteral(SLABIX_ICON)).pixmap(nIcon, nIcon));
     m_pIcon->setGeometry(du.X(11), du.Y(17), nIcon, nIcon);
     m_pIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    m_pVersion = MakeText(QStringLiteral("Slabix Version D605"), this);
+    m_pVersion = MakeText(QStringLiteral(SLABIX_NAME " " SLABIX_VERSION), this);
     m_pVersion->setGeometry(du.Rect(40, 10, 119, 8));
-    m_pNotice = MakeText(QStringLiteral("Copyright (C) 2002"), this);
+    m_pNotice = MakeText(QStringLiteral(SLABIX_RIGHTS), this);
     m_pNotice->setGeometry(du.Rect(40, 25, 119, 8));
 
     m_pOk = new QPushButton(QStringLiteral("OK"), this);

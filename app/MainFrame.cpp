@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/ViewWidget.h"
+#include "game/Product.h"
 
 #include <QAction>
 #include <QEvent>
@@ -13,7 +14,7 @@
 #include <QScreen>
 
 namespace {
-const QString APP_TITLE = QStringLiteral("Slabix");
+const QString APP_TITLE = QStringLiteral(SLABIX_NAME);
 }
 
 CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> pView, QWidget* pParent)
@@ -71,7 +72,7 @@ void CMainFrame::CreateMenu()
     pFile->addAction(QStringLiteral("E&xit"), this, &CMainFrame::OnClose);
 
     QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    pHelp->addAction(QStringLiteral("&About Slabix..."), this, &CMainFrame::OnAppAbout);
+    pHelp->addAction(QStringLiteral("&About " SLABIX_NAME "..."), this, &CMainFrame::OnAppAbout);
 }
 
 QAction* CMainFrame::AddAccelerator(const QKeySequence& keys, void (CMainFrame::*pfnCommand)())
@@ -102,20 +103,6 @@ void CMainFrame::CreateAccelerators()
         AddAccelerator(keys, &CMainFrame::OnNoCommand);
     // Closes the window even where no window manager offers the key.
     AddAccelerator(QKeySequence(Qt::ALT | Qt::Key_F4), &CMainFrame::OnClose);
-}
-
-QAction* CMainFrame::Accelerator(const QKeySequence& keys) const
-{
-    QList<QAction*> candidates = actions();
-    for (QAction* pMenu : menuBar()->actions()) {
-        if (pMenu->menu())
-            candidates += pMenu->menu()->actions();
-    }
-    for (QAction* pAction : candidates) {
-        if (pAction->shortcuts().contains(keys))
-            return pAction;
-    }
-    return nullptr;
 }
 
 void CMainFrame::ShowMaximised()

@@ -31,8 +31,6 @@ public:
     CSlabixDoc* Document() const { return m_pDoc.get(); }
     CView* View() const { return m_pView.get(); }
     CViewWidget* ViewWidget() const { return m_pViewWidget; }
-    // The action a key sequence triggers (menu item or accelerator), or null.
-    QAction* Accelerator(const QKeySequence& keys) const;
 
     // Shows the window maximised over the screen's available area, which it
     // also fills where no window manager maximises it.

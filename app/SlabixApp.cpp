@@ -1,6 +1,7 @@
 #include "app/SlabixApp.h"
 
 #include "app/SlabixDoc.h"
+#include "game/Product.h"
 #include "game/SlabixView.h"
 
 #include <QApplication>
@@ -52,9 +53,9 @@ BOOL CSlabixApp::InitInstance(const CCommandLineInfo& cmdInfo)
     // Per-user settings live under these names; no recent-file list is kept,
     // so there is nothing to load from them.
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
-    QCoreApplication::setApplicationName(QStringLiteral("Slabix"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.slabix.Slabix"));
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/slabix.svg")));
+    QCoreApplication::setApplicationName(QStringLiteral(SLABIX_NAME));
+    QGuiApplication::setDesktopFileName(QStringLiteral(SLABIX_APP_ID));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(SLABIX_ICON)));
 
     // Document, frame and view; constructing the view sets up the first game.
     auto pDoc = std::make_unique<CSlabixDoc>();
@@ -67,7 +68,7 @@ BOOL CSlabixApp::InitInstance(const CCommandLineInfo& cmdInfo)
     if (!cmdInfo.strFileName.isEmpty()) {
         const QString strError = pDocument->OnOpenDocument(cmdInfo.strFileName);
         if (!strError.isEmpty()) {
-            QMessageBox::warning(nullptr, QStringLiteral("Slabix"), strError);
+            QMessageBox::warning(nullptr, QStringLiteral(SLABIX_NAME), strError);
             m_pMainFrame.reset();
             return FALSE;
         }

@@ -31,7 +31,6 @@ public:
     // The whole client area gets the view's paint (erase and OnDraw) at the
     // next paint event.
     void RequestFullPaint();
-    bool IsFullPaintPending() const { return m_bFullPaintPending; }
 
     // The virtual-key code of a Qt key; 0 when the key has none.
     static UINT VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers);

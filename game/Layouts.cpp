@@ -2,6 +2,8 @@
 // instructions text.
 #include "game/SlabixView.h"
 
+#include "game/Product.h"
+
 // Stones 8 to 11 repeat the colours of stones 0 to 3.
 const COLORREF g_crStoneColour[NUM_STONES] = {
     0x00FFFFB4,  // pale aqua
@@ -74,9 +76,9 @@ const char* const g_pszInstructions[22] = {
 };
 
 const char* const g_pszClosingNotice =
-    "\n\nSlabix Version D605. Copyright (C) 2002. All rights reserved. "
+    "\n\n" SLABIX_NAME " " SLABIX_VERSION ". " SLABIX_RIGHTS ". All rights reserved. "
     "This game is free: you may copy it and give it away, as long as nothing is charged for it. ";
 
 const char* const g_pszMoreGames =
-    "\n\nLooking for more? Other free puzzle games from the makers of Slabix are passed around "
+    "\n\nLooking for more? Other free puzzle games from the makers of " SLABIX_NAME " are passed around "
     "wherever this one was found: ask the friend who gave you this game. ";

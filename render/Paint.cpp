@@ -2,10 +2,12 @@
 // per game, and the screen of the current stage.
 #include "game/SlabixView.h"
 
+#include "game/Product.h"
+
 namespace {
 
-const char kRightsNotice[] = "Copyright (C) 2002 -- ";
-const char kVersionTail[] = " -- Version D605";
+const char kRightsNotice[] = SLABIX_RIGHTS " -- ";
+const char kVersionTail[] = " -- " SLABIX_VERSION;
 
 const char kChangeNotice[] =
     "YOU CANNOT CHANGE SCREEN RESOLUTION DURING PLAY. PLEASE QUIT NOW BY PRESSING THE Alt and F4 KEYS.";

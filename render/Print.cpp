@@ -2,6 +2,8 @@
 // game, and the instructions. Offered on the title and results screens only.
 #include "game/SlabixView.h"
 
+#include "game/Product.h"
+
 namespace {
 const char kNote[] = "** Only stones within patio area are shown ";
 }
@@ -32,7 +34,7 @@ void CSlabixView::OnPrint(CDC* pDC, CPrintInfo* pInfo)
     m_fontPrint.DeleteObject();
     m_fontPrint.CreateFont(60, 500, "Arial");
     pDC->SelectObject(&m_fontPrint);
-    CString strHeader = QLatin1String("Slabix Version D605 - Run on: ") + m_strRunTime;
+    CString strHeader = QLatin1String(SLABIX_NAME " " SLABIX_VERSION " - Run on: ") + m_strRunTime;
     if (bResults)
         strHeader += QLatin1String(" - Below are your results: ");
     pDC->TextOut(240, 120, strHeader);
