@@ -57,24 +57,24 @@ CAboutBox::CAboutBox(QWidget* pParent) : QDialog(pParent)
     setFont(font);
     const CDialogUnits du(font);
 
-    m_pIcon = new QLabel(this);
+    auto* pIcon = new QLabel(this);
     const int nIcon = 32;
-    m_pIcon->setPixmap(QIcon(QStringLiteral(SLABIX_ICON)).pixmap(nIcon, nIcon));
-    m_pIcon->setGeometry(du.X(11), du.Y(17), nIcon, nIcon);
-    m_pIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pIcon->setPixmap(QIcon(QStringLiteral(SLABIX_ICON)).pixmap(nIcon, nIcon));
+    pIcon->setGeometry(du.X(11), du.Y(17), nIcon, nIcon);
+    pIcon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    m_pVersion = MakeText(QStringLiteral(SLABIX_NAME " " SLABIX_VERSION), this);
-    m_pVersion->setGeometry(du.Rect(40, 10, 119, 8));
-    m_pNotice = MakeText(QStringLiteral(SLABIX_RIGHTS), this);
-    m_pNotice->setGeometry(du.Rect(40, 25, 119, 8));
+    QLabel* pVersion = MakeText(QStringLiteral(SLABIX_NAME " " SLABIX_VERSION), this);
+    pVersion->setGeometry(du.Rect(40, 10, 119, 8));
+    QLabel* pNotice = MakeText(QStringLiteral(SLABIX_RIGHTS), this);
+    pNotice->setGeometry(du.Rect(40, 25, 119, 8));
 
-    m_pOk = new QPushButton(QStringLiteral("OK"), this);
-    m_pOk->setGeometry(du.Rect(178, 7, 50, 14));
-    m_pOk->setDefault(true);
-    connect(m_pOk, &QPushButton::clicked, this, &QDialog::accept);
+    auto* pOk = new QPushButton(QStringLiteral("OK"), this);
+    pOk->setGeometry(du.Rect(178, 7, 50, 14));
+    pOk->setDefault(true);
+    connect(pOk, &QPushButton::clicked, this, &QDialog::accept);
 
     // Labels at least one text line high, whatever the unit rounding.
-    for (QLabel* pLabel : {m_pVersion, m_pNotice}) {
+    for (QLabel* pLabel : {pVersion, pNotice}) {
         QRect rc = pLabel->geometry();
         rc.setHeight(std::max(rc.height(), QFontMetrics(font).height()));
         pLabel->setGeometry(rc);

@@ -65,6 +65,9 @@ void CMainFrame::CreateMenu()
 {
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
     pFile->setSeparatorsCollapsible(false);  // the leading separator stays
+    // The style draws a separator at the top of its row; without a margin
+    // the leading one falls on the popup's border and cannot be seen.
+    pFile->setContentsMargins(0, 2, 0, 0);
     pFile->addSeparator();
     QAction* pPrint = pFile->addAction(QStringLiteral("&Print..."), this, &CMainFrame::OnFilePrint);
     pPrint->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));

@@ -35,33 +35,25 @@ QString Label(const char* pszText, int nAmount, int nOneDigitSpaces, int nFewest
     return QLatin1String(pszText) + QString(nSpaces, QLatin1Char(' '));
 }
 
-// The eight probe pairs of a stone (L, T, R, B): a pixel three inside an edge
-// and one three outside it, near a corner. Offsets from the edges given.
+// One of the eight probe pairs of a stone: the client coordinates of a pixel
+// just inside one of its edges, near a corner, and of the pixel three pixels
+// outside that edge.
 struct Probe {
     int nInX, nInY, nOutX, nOutY;
 };
 
-}  // namespace
+// Probes reach this far beyond a stone's rectangle.
+constexpr int kProbeReach = 3;
 
-COLORREF CSlabixView::BoardPixel(CDC* pDC, int x, int y) const
+// A pixel of the board: the screen's where the framebuffer has it, else the
+// off-screen drawing's (when there is one).
+COLORREF BoardPixel(const CDC& dcScreen, const CDC* pBeyond, int x, int y)
 {
-    if (x >= m_rcClient.left && x < m_rcClient.right && y >= m_rcClient.top && y < m_rcClient.bottom)
-        return pDC->GetPixel(x, y);
-
-    // Not on the screen: what the board drawing puts there.
-    auto onOutline = [x, y](const CRect& rc) {
-        return x == rc.left || x == rc.right - 1 || y == rc.top || y == rc.bottom - 1;
-    };
-    auto inside = [x, y](const CRect& rc) {
-        return x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom;
-    };
-    for (int i = 0; i < NUM_STONES; ++i)
-        if (inside(m_rcStone[i]))
-            return onOutline(m_rcStone[i]) ? 0x00000000 : g_crStoneColour[i];
-    if (inside(RC_PATIO))
-        return onOutline(RC_PATIO) ? 0x00000000 : CR_DIRT;
-    return 0x00FFFFFF;
+    const COLORREF cr = dcScreen.GetPixel(x, y);
+    return cr == CLR_INVALID && pBeyond ? pBeyond->GetPixel(x, y) : cr;
 }
+
+}  // namespace
 
 void CSlabixView::EndCommand(CDC* pDC)
 {
@@ -71,9 +63,22 @@ void CSlabixView::EndCommand(CDC* pDC)
         pDC->FillRect(m_rcClient, &m_brWhite);
         DrawBoard();
 
+        // The scan reads the screen. Where the pixels it reads lie beyond the
+        // framebuffer (the window shrank and its repaint has not come yet),
+        // it reads the board drawn off the screen instead.
+        CRect rcRead = RC_PATIO;
+        for (const CRect& rc : m_rcStone)
+            rcRead.Unite(CRect(rc.left - kProbeReach, rc.top - kProbeReach, rc.right + kProbeReach,
+                               rc.bottom + kProbeReach));
+        QImage imgBeyond;
+        if (rcRead.right > FrameBuffer().width() || rcRead.bottom > FrameBuffer().height())
+            imgBeyond = DrawBoardOffScreen(rcRead.right, rcRead.bottom);
+        const CFrameDC dcBeyond(imgBeyond);
+        const CDC* pBeyond = imgBeyond.isNull() ? nullptr : &dcBeyond;
+
         for (int x = RC_PATIO.left + 1; x <= RC_PATIO.right - 1; ++x)
             for (int y = RC_PATIO.top + 1; y <= RC_PATIO.bottom - 1; ++y)
-                if (BoardPixel(pDC, x, y) == CR_DIRT)
+                if (BoardPixel(*pDC, pBeyond, x, y) == CR_DIRT)
                     m_nPenalty += kPenaltyPerPixel;
 
         if (m_nPenalty == 0) {
@@ -88,8 +93,8 @@ void CSlabixView::EndCommand(CDC* pDC)
                     {L + 1, B - 3, L + 1, B + 2}, {R - 2, B - 3, R - 2, B + 2},
                 };
                 for (const Probe& probe : probes) {
-                    m_crSample1 = BoardPixel(pDC, probe.nInX, probe.nInY);
-                    m_crSample2 = BoardPixel(pDC, probe.nOutX, probe.nOutY);
+                    m_crSample1 = BoardPixel(*pDC, pBeyond, probe.nInX, probe.nInY);
+                    m_crSample2 = BoardPixel(*pDC, pBeyond, probe.nOutX, probe.nOutY);
                     if (m_crSample1 == m_crSample2) {
                         m_nBonus = 0;
                         break;

@@ -138,15 +138,17 @@ private:
     void EndCommand(CDC* pDC);
     void ComposeResults();
     void DrawResultsScreen(CDC* pDC);
-    // One step of the current stone with its tests, stops and charges, for a
-    // drag (a collision costs 200) or by hand (2 once past the boundary test).
-    // Returns TRUE when the stone moved.
-    BOOL TakeStep(EStep eStep, CDC* pDC, BOOL bByHand);
-    // A boundary or collision stop.
+    // A boundary or collision stop: its sound, and the drag is over.
     void StopMove(int nCue);
-    // The pixel the board shows at (x, y): read back from the client area,
-    // or, where that lies outside it, what the board drawing puts there.
-    COLORREF BoardPixel(CDC* pDC, int x, int y) const;
+    // One step of a fork-lift drag with its stops and charges; FALSE when the
+    // drag stopped.
+    BOOL DragStep(EStep eStep, CDC* pDC);
+    // One hand step for an arrow key, with its stops and charges.
+    void HandStep(EStep eStep, CDC* pDC);
+    // The patio and the stones as DrawBoard draws them, on a white image of
+    // their own nRight by nBottom pixels: the board beyond the framebuffer's
+    // edges.
+    QImage DrawBoardOffScreen(int nRight, int nBottom);
     // The patio rectangle at rcPicture's place with the stones in their places
     // relative to it: all of them, or only those within 2 pixels of the patio.
     void DrawPatioPicture(CDC* pDC, const CRect& rcPicture, BOOL bOnlyOnPatio);

@@ -6,13 +6,12 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <utility>
 
 namespace {
 
-std::atomic<std::uint32_t> g_nextHandle{1};
+std::uint32_t g_nNextHandle = 1;
 
 CRect Normalised(const CRect& rc)
 {
@@ -26,10 +25,9 @@ CRect Normalised(const CRect& rc)
 
 BOOL CGdiObject::Attach()
 {
-    std::uint32_t h = g_nextHandle.fetch_add(1, std::memory_order_relaxed);
-    if (h == 0)  // after 2^32 handles; never hand out the empty handle
-        h = g_nextHandle.fetch_add(1, std::memory_order_relaxed);
-    m_hObject = h;
+    if (g_nNextHandle == 0)  // after 2^32 handles; never hand out the empty handle
+        g_nNextHandle = 1;
+    m_hObject = g_nNextHandle++;
     return TRUE;
 }
 

@@ -71,6 +71,17 @@ private:
     COLORREF m_cr = 0;
 };
 
+// A font as one device draws it: the Qt font, and the factor by which the
+// painter scales its text. The framebuffer draws whole pixel sizes at their
+// own size, as the screen did. Printers and PDF files take any size, which Qt
+// fonts do not: there a large whole size is drawn scaled, so that the cell
+// height comes out exactly as asked.
+struct CDeviceFont {
+    QFont font;
+    qreal scale = 1.0;
+    bool bScaled = false;
+};
+
 // A font by face, character-cell height in device pixels and weight. Every
 // other parameter is fixed: no width, escapement or orientation, upright, no
 // underline or strike-out, ANSI set, device precision, proof quality.
@@ -82,16 +93,18 @@ public:
     int GetHeight() const { return m_nHeight; }
     int GetWeight() const { return m_nWeight; }
 
-    // The Qt font for a device: the largest pixel size whose ascent plus
-    // descent does not exceed the cell height.
-    QFont Resolve(QPaintDevice* pDevice) const;
+    // The font for a device. On the framebuffer: the largest pixel size whose
+    // ascent plus descent does not exceed the cell height. On printers and
+    // PDF files: ascent plus descent exactly the cell height.
+    CDeviceFont Resolve(QPaintDevice* pDevice) const;
 
 private:
     CString m_strFace;
     int m_nHeight = 0;
     int m_nWeight = 400;
-    mutable QFont m_qfont;
+    mutable CDeviceFont m_resolved;
     mutable int m_nResolvedDpi = -1;
+    mutable bool m_bResolvedScaled = false;
 };
 
 class CDC {
@@ -139,15 +152,15 @@ protected:
         QPoint baseline;
         QRect box;
     };
-    void PaintTextRuns(const QFont& font, const QFontMetrics& fm, const std::vector<TextRun>& runs,
-                       const CRect* pClip);
+    void PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
+                       const CRect& rcInk);
     virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
                               const CRect& rcInk) = 0;
 
     COLORREF PenColor() const { return m_pPen ? m_pPen->GetColor() : 0x000000; }
     COLORREF BrushColor() const { return m_pBrush ? m_pBrush->GetColor() : 0xFFFFFF; }
     // The selected font (or the stock font) resolved for this target.
-    QFont CurrentFont() const;
+    CDeviceFont CurrentFont() const;
 
     CPen* m_pPen = nullptr;      // nullptr: the stock black pen
     CBrush* m_pBrush = nullptr;  // nullptr: the stock white brush

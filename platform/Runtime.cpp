@@ -2,7 +2,6 @@
 #include "platform/Runtime.h"
 
 #include <ctime>
-#include <mutex>
 #include <utility>
 
 namespace crt {
@@ -11,8 +10,7 @@ namespace {
 
 std::uint32_t g_nRandState = 1;  // the runtime's state before any srand
 
-std::mutex g_clockMutex;
-std::function<time_t()> g_fnClock;
+std::function<time_t()> g_fnClock;  // empty: the system clock
 
 }  // namespace
 
@@ -29,17 +27,11 @@ int rand()
 
 time_t time()
 {
-    std::function<time_t()> fnClock;
-    {
-        std::lock_guard lock(g_clockMutex);
-        fnClock = g_fnClock;
-    }
-    return fnClock ? fnClock() : time_t(std::time(nullptr));
+    return g_fnClock ? g_fnClock() : time_t(std::time(nullptr));
 }
 
 void SetClock(std::function<time_t()> fnClock)
 {
-    std::lock_guard lock(g_clockMutex);
     g_fnClock = std::move(fnClock);
 }
 

@@ -6,16 +6,14 @@
 #include <QSoundEffect>
 #include <QUrl>
 
-#include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <utility>
 
 namespace {
 
 const QString SOUND_DIR = QStringLiteral(":/sound");
 
-std::mutex g_resourceMutex;
 // Resources found so far. Never freed: an image handed to the player stays
 // valid for as long as the process runs.
 std::map<int, std::unique_ptr<SoundResource>>& Resources()
@@ -24,7 +22,7 @@ std::map<int, std::unique_ptr<SoundResource>>& Resources()
     return *s_pResources;
 }
 
-std::atomic<CSoundOutput*> g_pOutput{nullptr};
+CSoundOutput* g_pOutput = nullptr;
 
 // The resource file of a cue: ":/sound/<id>", or with a ".wav" suffix.
 QString SoundPath(int nId)
@@ -39,7 +37,6 @@ QString SoundPath(int nId)
 
 int IdOfImage(const void* pImage)
 {
-    std::lock_guard lock(g_resourceMutex);
     for (const auto& [nId, pRes] : Resources()) {
         if (pRes->image.constData() == pImage)
             return nId;
@@ -53,7 +50,6 @@ HRSRC FindResource(int nId, const char* pszType)
 {
     if (!pszType || QByteArray(pszType).compare("sound", Qt::CaseInsensitive) != 0)
         return nullptr;
-    std::lock_guard lock(g_resourceMutex);
     auto& resources = Resources();
     if (auto it = resources.find(nId); it != resources.end())
         return it->second.get();
@@ -83,7 +79,7 @@ const void* LockResource(HGLOBAL hGlobal)
 
 BOOL sndPlaySound(const void* pImage, UINT fuSound)
 {
-    CSoundOutput* pOutput = g_pOutput.load();
+    CSoundOutput* pOutput = g_pOutput;
     if (!pImage) {
         if (pOutput)
             pOutput->Stop();
@@ -97,7 +93,7 @@ BOOL sndPlaySound(const void* pImage, UINT fuSound)
 
 CSoundOutput* SetSoundOutput(CSoundOutput* pOutput)
 {
-    return g_pOutput.exchange(pOutput);
+    return std::exchange(g_pOutput, pOutput);
 }
 
 // Qt output -------------------------------------------------------------------

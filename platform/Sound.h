@@ -9,7 +9,6 @@
 #include "platform/WinTypes.h"
 
 #include <QByteArray>
-#include <vector>
 
 constexpr UINT SND_ASYNC = 0x0001;
 constexpr UINT SND_NODEFAULT = 0x0002;
@@ -58,11 +57,4 @@ public:
 private:
     struct Impl;
     Impl* m_pImpl;
-};
-
-// Records the ids played, for tests.
-class CRecordingSoundOutput : public CSoundOutput {
-public:
-    void Play(int nId, const void* pImage) override { m_played.push_back(nId); }
-    std::vector<int> m_played;
 };

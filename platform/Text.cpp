@@ -3,12 +3,13 @@
 
 #include <QColor>
 #include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <tuple>
 #include <vector>
 
@@ -42,6 +43,12 @@ int DeviceDpi(const QPaintDevice* pDevice)
     return pDevice ? pDevice->logicalDpiY() : 0;
 }
 
+// Printers (the print preview's too) and PDF files draw text at any size.
+bool DrawsAnySize(const QPaintDevice* pDevice)
+{
+    return dynamic_cast<const QPagedPaintDevice*>(pDevice) != nullptr;
+}
+
 int CellHeight(const QFont& font, const QPaintDevice* pDevice)
 {
     const QFontMetrics fm = pDevice ? QFontMetrics(font, pDevice) : QFontMetrics(font);
@@ -54,14 +61,10 @@ int CellHeight(const QFont& font, const QPaintDevice* pDevice)
 int PixelSizeFor(const QString& strFace, int nCell, int nWeight, const QPaintDevice* pDevice)
 {
     using Key = std::tuple<QString, int, int, int>;
-    static std::mutex s_mutex;
     static std::map<Key, int> s_sizes;
     const Key key{strFace.toLower(), nCell, nWeight, DeviceDpi(pDevice)};
-    {
-        std::lock_guard lock(s_mutex);
-        if (auto it = s_sizes.find(key); it != s_sizes.end())
-            return it->second;
-    }
+    if (auto it = s_sizes.find(key); it != s_sizes.end())
+        return it->second;
     auto fits = [&](int nSize) {
         return CellHeight(MakeQFont(strFace, nSize, nWeight), pDevice) <= nCell;
     };
@@ -75,18 +78,67 @@ int PixelSizeFor(const QString& strFace, int nCell, int nWeight, const QPaintDev
         while (nSize > 1 && !fits(nSize))
             --nSize;
     }
-    std::lock_guard lock(s_mutex);
     s_sizes.emplace(key, nSize);
     return nSize;
 }
 
-QFont ResolveFont(const QString& strFace, int nHeight, int nWeight, const QPaintDevice* pDevice)
+// Qt rounds font sizes to whole device pixels. Where the device takes any
+// size, a font eight times the cell height is drawn scaled down by the factor
+// that makes its ascent plus descent the cell height; at that size the
+// rounding is far below what a printed line shows.
+CDeviceFont ScaledFont(const QString& strFace, int nCell, int nWeight, const QPaintDevice* pDevice)
+{
+    CDeviceFont df;
+    df.font = MakeQFont(strFace, 8 * nCell, nWeight);
+    const QFontMetricsF fm(df.font, pDevice);
+    df.scale = nCell / (fm.ascent() + fm.descent());
+    df.bScaled = true;
+    return df;
+}
+
+CDeviceFont ResolveFont(const QString& strFace, int nHeight, int nWeight, const QPaintDevice* pDevice)
 {
     if (nHeight < 0)  // a negative height is the em height itself
-        return MakeQFont(strFace, -nHeight, nWeight);
+        return {MakeQFont(strFace, -nHeight, nWeight)};
     const int nCell = nHeight == 0 ? DEFAULT_CELL_HEIGHT : nHeight;
-    return MakeQFont(strFace, PixelSizeFor(strFace, nCell, nWeight, pDevice), nWeight);
+    if (DrawsAnySize(pDevice))
+        return ScaledFont(strFace, nCell, nWeight, pDevice);
+    return {MakeQFont(strFace, PixelSizeFor(strFace, nCell, nWeight, pDevice), nWeight)};
 }
+
+// Text measures in whole device pixels. At the font's own size they are Qt's
+// whole-pixel metrics; a scaled font's lines are exactly its cell height apart.
+class CTextMeasure {
+public:
+    CTextMeasure(const CDeviceFont& font, const QPaintDevice* pDevice)
+        : m_font(font), m_fm(font.font, pDevice), m_fmf(font.font, pDevice)
+    {
+    }
+    int Ascent() const { return m_font.bScaled ? qRound(m_fmf.ascent() * m_font.scale) : m_fm.ascent(); }
+    int LineHeight() const
+    {
+        return m_font.bScaled ? qRound((m_fmf.ascent() + m_fmf.descent()) * m_font.scale)
+                              : m_fm.ascent() + m_fm.descent();
+    }
+    int Advance(const QString& str) const
+    {
+        return m_font.bScaled ? qRound(m_fmf.horizontalAdvance(str) * m_font.scale) : m_fm.horizontalAdvance(str);
+    }
+    // Every pixel the text may touch, from its baseline point.
+    QRect InkBox(const QString& str, QPoint baseline) const
+    {
+        const QRect rcInk = m_font.bScaled
+                                ? QRectF(m_fmf.boundingRect(str).topLeft() * m_font.scale,
+                                         m_fmf.boundingRect(str).size() * m_font.scale).toAlignedRect()
+                                : m_fm.boundingRect(str);
+        return rcInk.translated(baseline).adjusted(-2, -2, 2, 2);
+    }
+
+private:
+    const CDeviceFont& m_font;
+    QFontMetrics m_fm;
+    QFontMetricsF m_fmf;
+};
 
 void Unite(CRect& rcAcc, const QRect& r)
 {
@@ -96,7 +148,7 @@ void Unite(CRect& rcAcc, const QRect& r)
 // Splits one paragraph (no line feeds) into lines no wider than nWidth,
 // breaking between words at spaces. The spaces at a break belong to neither
 // line; a word too wide for the line stands on a line of its own.
-void WrapParagraph(const QString& strPara, const QFontMetrics& fm, int nWidth, std::vector<QString>& lines)
+void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWidth, std::vector<QString>& lines)
 {
     const qsizetype n = strPara.size();
     auto skipSpaces = [&](qsizetype i) {
@@ -119,7 +171,7 @@ void WrapParagraph(const QString& strPara, const QFontMetrics& fm, int nWidth, s
             qsizetype wordEnd = wordStart;
             while (wordEnd < n && strPara[wordEnd] != u' ')
                 ++wordEnd;
-            if (lineEnd >= 0 && fm.horizontalAdvance(strPara.mid(start, wordEnd - start)) > nWidth)
+            if (lineEnd >= 0 && measure.Advance(strPara.mid(start, wordEnd - start)) > nWidth)
                 break;
             lineEnd = wordEnd;
             pos = wordEnd;
@@ -152,18 +204,20 @@ BOOL CFont::CreateFont(int nHeight, int nWeight, const char* lpszFacename)
     return Attach();
 }
 
-QFont CFont::Resolve(QPaintDevice* pDevice) const
+CDeviceFont CFont::Resolve(QPaintDevice* pDevice) const
 {
     const int nDpi = DeviceDpi(pDevice);
-    if (m_nResolvedDpi != nDpi) {
-        m_qfont = ResolveFont(m_strFace.isEmpty() ? QString::fromLatin1(STOCK_FACE) : m_strFace,
-                              m_nHeight, m_nWeight, pDevice);
+    const bool bScaled = DrawsAnySize(pDevice);
+    if (m_nResolvedDpi != nDpi || m_bResolvedScaled != bScaled) {
+        m_resolved = ResolveFont(m_strFace.isEmpty() ? QString::fromLatin1(STOCK_FACE) : m_strFace,
+                                 m_nHeight, m_nWeight, pDevice);
         m_nResolvedDpi = nDpi;
+        m_bResolvedScaled = bScaled;
     }
-    return m_qfont;
+    return m_resolved;
 }
 
-QFont CDC::CurrentFont() const
+CDeviceFont CDC::CurrentFont() const
 {
     if (m_pFont)
         return m_pFont->Resolve(Device());
@@ -177,46 +231,55 @@ BOOL CDC::TextOut(int x, int y, const CString& strIn)
     const QString str = WithoutLineBreaks(strIn);
     if (str.isEmpty())
         return TRUE;
-    const QFont font = CurrentFont();
-    const QFontMetrics fm(font, Device());
-    const int nAscent = fm.ascent();
-    PaintTextRuns(font, fm, {{str, QPoint(x, y + nAscent), QRect(x, y, fm.horizontalAdvance(str), nAscent + fm.descent())}},
-                  nullptr);
+    const CDeviceFont font = CurrentFont();
+    const CTextMeasure measure(font, Device());
+    const QPoint baseline(x, y + measure.Ascent());
+    const QRect rcBox(x, y, measure.Advance(str), measure.LineHeight());
+    CRect rcInk;
+    Unite(rcInk, rcBox);
+    Unite(rcInk, measure.InkBox(str, baseline));
+    PaintTextRuns(font, {{str, baseline, rcBox}}, nullptr, rcInk);
     return TRUE;
 }
 
 // Draws the runs in the current text colour (over their boxes in the
-// background colour when opaque), clipped to pClip when given.
-void CDC::PaintTextRuns(const QFont& font, const QFontMetrics& fm, const std::vector<TextRun>& runs, const CRect* pClip)
+// background colour when opaque), clipped to pClip when given. rcInk bounds
+// every pixel the runs may touch.
+void CDC::PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
+                        const CRect& rcInk)
 {
-    CRect rcInk;
-    for (const TextRun& run : runs) {
-        Unite(rcInk, run.box);
-        Unite(rcInk, fm.boundingRect(run.text).translated(run.baseline).adjusted(-2, -2, 2, 2));
-    }
     const bool bOpaque = m_nBkMode == OPAQUE;
     const QColor crBk = QColor::fromRgb(ToQRgb(m_crBk));
     const QColor crText = QColor::fromRgb(ToQRgb(m_crText));
     DrawTextRuns(
         [&](QPainter& painter) {
-            painter.setFont(font);
+            painter.setFont(font.font);
             if (bOpaque) {
                 for (const TextRun& run : runs)
                     painter.fillRect(run.box, crBk);
             }
             painter.setPen(crText);
-            for (const TextRun& run : runs)
-                painter.drawText(run.baseline, run.text);
+            for (const TextRun& run : runs) {
+                if (!font.bScaled) {
+                    painter.drawText(run.baseline, run.text);
+                    continue;
+                }
+                painter.save();
+                painter.translate(run.baseline);
+                painter.scale(font.scale, font.scale);
+                painter.drawText(QPointF(0, 0), run.text);
+                painter.restore();
+            }
         },
         pClip, rcInk);
 }
 
 int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
 {
-    const QFont font = CurrentFont();
-    const QFontMetrics fm(font, Device());
-    const int nAscent = fm.ascent();
-    const int nLineHeight = nAscent + fm.descent();
+    const CDeviceFont font = CurrentFont();
+    const CTextMeasure measure(font, Device());
+    const int nAscent = measure.Ascent();
+    const int nLineHeight = measure.LineHeight();
 
     std::vector<QString> lines;
     if (nFormat & DT_SINGLELINE) {
@@ -228,7 +291,7 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
         const QStringList paragraphs = strText.split(u'\n');
         for (const QString& strPara : paragraphs) {
             if (nFormat & DT_WORDBREAK)
-                WrapParagraph(strPara, fm, rc.Width(), lines);
+                WrapParagraph(strPara, measure, rc.Width(), lines);
             else
                 lines.push_back(strPara);
         }
@@ -241,18 +304,21 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
         nTop = rc.top + (rc.Height() - nLineHeight) / 2;
 
     std::vector<TextRun> runs;
+    CRect rcInk;
     for (size_t i = 0; i < lines.size(); ++i) {
         const int y = nTop + int(i) * nLineHeight;
         if (y >= rc.bottom)
             break;  // everything further down is cut off
         if (y + nLineHeight <= rc.top || lines[i].isEmpty())
             continue;
-        const int nWidth = fm.horizontalAdvance(lines[i]);
+        const int nWidth = measure.Advance(lines[i]);
         const int x = (nFormat & DT_CENTER) ? rc.left + (rc.Width() - nWidth) / 2 : rc.left;
         runs.push_back({lines[i], QPoint(x, y + nAscent), QRect(x, y, nWidth, nLineHeight)});
+        Unite(rcInk, runs.back().box);
+        Unite(rcInk, measure.InkBox(lines[i], runs.back().baseline));
     }
     const int nResult = (nTop - rc.top) + int(lines.size()) * nLineHeight;
     if (!runs.empty() && !rc.IsRectEmpty())
-        PaintTextRuns(font, fm, runs, &rc);
+        PaintTextRuns(font, runs, &rc, rcInk);
     return nResult;
 }

@@ -12,13 +12,6 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
 
-constexpr COLORREF RGB(int r, int g, int b)
-{
-    return COLORREF(r & 0xFF) | (COLORREF(g & 0xFF) << 8) | (COLORREF(b & 0xFF) << 16);
-}
-constexpr int GetRValue(COLORREF cr) { return int(cr & 0xFF); }
-constexpr int GetGValue(COLORREF cr) { return int((cr >> 8) & 0xFF); }
-constexpr int GetBValue(COLORREF cr) { return int((cr >> 16) & 0xFF); }
 
 // Counted string of the texts.
 using CString = QString;

@@ -5,6 +5,8 @@
 #include <climits>
 
 namespace {
+constexpr int kMoveCharge = 200;  // a fork-lift move, whatever its length
+
 // Strict: a press on a stone's left column or top row misses it.
 bool Hits(const CRect& rc, CPoint point)
 {
@@ -73,13 +75,30 @@ void CSlabixView::OnMouseMove(UINT nFlags, CPoint point)
     // Every leg ends at the boundary at the latest, so none runs for long.
     const EStep eHorizontal = nDx > 0 ? STEP_RIGHT : STEP_LEFT;
     for (long long n = nDx > 0 ? nDx : -nDx; n > 0; --n)
-        if (!TakeStep(eHorizontal, &dc, FALSE))
+        if (!DragStep(eHorizontal, &dc))
             return;
 
     const EStep eVertical = nDy > 0 ? STEP_DOWN : STEP_UP;
     for (long long n = nDy > 0 ? nDy : -nDy; n > 0; --n)
-        if (!TakeStep(eVertical, &dc, FALSE))
+        if (!DragStep(eVertical, &dc))
             return;
+}
+
+// The boundary stops the drag for free; a stone in the way stops it and the
+// move is charged at once (the button-up then adds nothing).
+BOOL CSlabixView::DragStep(EStep eStep, CDC* pDC)
+{
+    if (StepLeavesBoundary(eStep)) {
+        StopMove(IDR_BUZZ);
+        return FALSE;
+    }
+    if (StepHitsStone(eStep)) {
+        StopMove(IDR_THUMP);
+        m_nCost += kMoveCharge;
+        return FALSE;
+    }
+    StepStone(eStep, pDC);
+    return TRUE;
 }
 
 void CSlabixView::OnLButtonUp(UINT nFlags, CPoint point)
@@ -87,7 +106,7 @@ void CSlabixView::OnLButtonUp(UINT nFlags, CPoint point)
     if (m_bHalted == 1 || m_nStage != 1)
         return;
     if (point != m_ptPath[m_nCurStone][0] && m_bDragging == 1)
-        m_nCost += 200;
+        m_nCost += kMoveCharge;
     m_bDragging = 0;
     DrawStatusPanel();
 }

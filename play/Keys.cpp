@@ -46,10 +46,10 @@ void CSlabixView::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags)
     case VK_UP:
     case VK_RIGHT:
     case VK_DOWN:
-        // Hand moves: one step a key-down, 2 dollars once past the boundary.
+        // Hand moves: one step for each key-down, auto-repeats included.
         if (m_nStage == 1 && m_nCurStone >= 0 && m_nCurStone < NUM_STONES) {
             static constexpr EStep kSteps[] = {STEP_LEFT, STEP_UP, STEP_RIGHT, STEP_DOWN};
-            TakeStep(kSteps[nChar - VK_LEFT], &dc, TRUE);
+            HandStep(kSteps[nChar - VK_LEFT], &dc);
         }
         break;
 

@@ -154,28 +154,10 @@ void CSlabixView::PlaySoundCue(int nId)
     sndPlaySound(LockResource(hImage), SND_ASYNC | SND_NODEFAULT | SND_MEMORY);
 }
 
+// A boundary stop (IDR_BUZZ) or a collision stop (IDR_THUMP): the move is
+// over and the stone stays where it is. What the stop costs is the caller's.
 void CSlabixView::StopMove(int nCue)
 {
     PlaySoundCue(nCue);
     m_bDragging = 0;
-}
-
-BOOL CSlabixView::TakeStep(EStep eStep, CDC* pDC, BOOL bByHand)
-{
-    if (StepLeavesBoundary(eStep)) {
-        StopMove(IDR_BUZZ);
-        return FALSE;
-    }
-    if (bByHand) {
-        m_nCost += 2;
-        DrawStatusPanel();
-    }
-    if (StepHitsStone(eStep)) {
-        StopMove(IDR_THUMP);
-        if (!bByHand)
-            m_nCost += 200;
-        return FALSE;
-    }
-    StepStone(eStep, pDC);
-    return TRUE;
 }

@@ -27,6 +27,15 @@ void CSlabixView::DrawPatioPicture(CDC* pDC, const CRect& rcPicture, BOOL bOnlyO
     }
 }
 
+QImage CSlabixView::DrawBoardOffScreen(int nRight, int nBottom)
+{
+    QImage image(nRight, nBottom, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    CFrameDC dc(image);
+    DrawPatioPicture(&dc, RC_PATIO, FALSE);
+    return image;
+}
+
 void CSlabixView::DrawBoard()
 {
     CClientDC dc(this);

@@ -51,9 +51,10 @@ void CSlabixView::OnPrint(CDC* pDC, CPrintInfo* pInfo)
     m_fontPrint.DeleteObject();
     m_fontPrint.CreateFont(50, 700, "Courier New");
     pDC->SelectObject(&m_fontPrint);
-    m_rcWork = CRect(240, 700, W - 240, m_rcWork.bottom);
+    // The results' rectangle; the instructions follow it after a game, and
+    // take its place on the title screen.
+    m_rcWork = CRect(240, 700, W - 240, 1200);
     if (bResults) {
-        m_rcWork.bottom = 1200;
         pDC->DrawText(m_strResults, m_rcWork, DT_LEFT | DT_TOP | DT_WORDBREAK);
         m_rcWork.top = 1260;
     }

@@ -5,6 +5,23 @@
 #include "platform/Sound.h"
 
 #include <memory>
+#include <vector>
+
+// Colours by their parts, 0x00BBGGRR.
+constexpr COLORREF RGB(int r, int g, int b)
+{
+    return COLORREF(r & 0xFF) | (COLORREF(g & 0xFF) << 8) | (COLORREF(b & 0xFF) << 16);
+}
+constexpr int GetRValue(COLORREF cr) { return int(cr & 0xFF); }
+constexpr int GetGValue(COLORREF cr) { return int((cr >> 8) & 0xFF); }
+constexpr int GetBValue(COLORREF cr) { return int((cr >> 16) & 0xFF); }
+
+// A sound output that records the ids played.
+class CRecordingSoundOutput : public CSoundOutput {
+public:
+    void Play(int nId, const void* pImage) override { m_played.push_back(nId); }
+    std::vector<int> m_played;
+};
 
 // Installs a recording sound output for the life of the object.
 class SoundRecorder {

@@ -19,6 +19,7 @@
 
 #include "game/SlabixView.h"
 #include "platform/Sound.h"
+#include "tests/TestSupport.h"
 
 #include <QImage>
 

@@ -538,6 +538,34 @@ TEST(ScoringShortClientTest, PerfectJobBelowClientAreaEarnsBonus)
     EXPECT_EQ(view->m_nStage, 3);
 }
 
+// End after the window shrank and before its repaint: the framebuffer holds
+// 600 rows while the view still measures 700. The rows it lost count as the
+// board shows them, for the dirt and for the probes of the perfection test.
+TEST(ScoringShortClientTest, EndBetweenShrinkAndRepaint)
+{
+    FixedClock clock(kClock);
+    SoundRecorder sound;
+    {
+        auto view = MakeView(1024, 700);
+        Key(*view, VK_SPACE);
+        view->SetClientSize(1024, 600);
+        Key(*view, VK_END);
+        EXPECT_EQ(view->m_nPenalty, 635904);
+        EXPECT_EQ(view->m_nStage, 2);
+    }
+    {
+        auto view = MakeView(1024, 700);
+        Key(*view, VK_SPACE);
+        auto places = FindTiling(*view, true, Any);
+        ASSERT_TRUE(places.has_value());
+        PlaceAndRedraw(*view, *places);
+        view->SetClientSize(1024, 600);
+        Key(*view, VK_END);
+        EXPECT_EQ(view->m_nPenalty, 0);
+        EXPECT_EQ(view->m_nBonus, 2400) << "the probes of the bottom row lie beyond the framebuffer";
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The results screen: at a client width of 1024 with unit 12 the patio
 // picture is (235, 36, 789, 326) and the caption starts at (247, 332).

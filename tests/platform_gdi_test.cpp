@@ -1,5 +1,6 @@
 // Drawing objects, the pixel-exact primitives of both targets, fonts and text.
 #include "platform/Gdi.h"
+#include "tests/TestSupport.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -61,7 +62,7 @@ struct TextCanvas {
         dc.SetBkMode(TRANSPARENT);
         nCell = Metrics().ascent() + Metrics().descent();
     }
-    QFontMetrics Metrics() { return QFontMetrics(font.Resolve(&image), &image); }
+    QFontMetrics Metrics() { return QFontMetrics(font.Resolve(&image).font, &image); }
     int Advance(const char* psz) { return Metrics().horizontalAdvance(QString::fromLatin1(psz)); }
 };
 
@@ -222,8 +223,6 @@ TEST(PlatformGdi, PainterTargetDrawsTheSamePixels)
     ExpectPixels(painted, [&](int x, int y) { return At(frame, x, y); });
 }
 
-// A fast drag makes ~1600 steps of five 288-pixel lines and a pixel in one
-// mouse move: the primitives must stay far below a frame's time for that.
 TEST(PlatformText, FontsFitTheirCellHeight)
 {
     QImage image = Canvas(8, 8);
@@ -231,15 +230,17 @@ TEST(PlatformText, FontsFitTheirCellHeight)
         for (int nHeight : {18, 22, 30, 96}) {
             CFont font;
             font.CreateFont(nHeight, 700, pszFace);
-            const QFontMetrics fm(font.Resolve(&image), &image);
+            const CDeviceFont resolved = font.Resolve(&image);
+            const QFontMetrics fm(resolved.font, &image);
+            EXPECT_FALSE(resolved.bScaled) << "whole pixel sizes on the framebuffer";
             EXPECT_LE(fm.ascent() + fm.descent(), nHeight) << pszFace;
             EXPECT_GE(fm.ascent() + fm.descent(), nHeight - 1) << pszFace;
-            EXPECT_TRUE(QFontInfo(font.Resolve(&image)).bold()) << pszFace;
+            EXPECT_TRUE(QFontInfo(resolved.font).bold()) << pszFace;
         }
     }
     CFont courier;
     courier.CreateFont(30, 700, "Courier New");
-    EXPECT_TRUE(QFontInfo(courier.Resolve(&image)).fixedPitch());
+    EXPECT_TRUE(QFontInfo(courier.Resolve(&image).font).fixedPitch());
 }
 
 TEST(PlatformText, TextOutTopLeftAtThePointWithoutABox)

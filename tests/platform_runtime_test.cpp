@@ -1,6 +1,7 @@
 // The runtime's generator, clock and time text; sound resources and playback.
 #include "platform/Runtime.h"
 #include "platform/Sound.h"
+#include "tests/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,6 @@
 // The view's framebuffer, paint and client DCs, the document, and printing.
 #include "platform/View.h"
+#include "tests/TestSupport.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -175,10 +176,16 @@ TEST(PlatformPrint, PagesFollowTheRangeWhileTheViewGoesOn)
     EXPECT_EQ(TestView().PrintPages(jobUnknown.printer, infoUnknown), 1);
     EXPECT_EQ(jobUnknown.PagesWritten(), 1);
 
-    CFont font;  // print fonts fit their cell on the printer too
-    font.CreateFont(60, 500, "Arial");
-    const QFontMetrics fm(font.Resolve(&job.printer), &job.printer);
-    EXPECT_NEAR(fm.ascent() + fm.descent(), 59.5, 0.5);
+    // On the printer a font's ascent plus descent is its cell height exactly.
+    for (int nHeight : {36, 50, 60}) {
+        for (const char* pszFace : {"Arial", "Courier New"}) {
+            CFont font;
+            font.CreateFont(nHeight, 500, pszFace);
+            const CDeviceFont resolved = font.Resolve(&job.printer);
+            const QFontMetricsF fm(resolved.font, &job.printer);
+            EXPECT_NEAR((fm.ascent() + fm.descent()) * resolved.scale, nHeight, 1e-9) << pszFace << " " << nHeight;
+        }
+    }
 }
 
 TEST(PlatformPrint, RefusedOrPrinterlessCommandsPrintNothing)

@@ -10,9 +10,14 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -185,6 +190,54 @@ int PdfPages(const QString& strPdf)
         if (line.startsWith("Pages:"))
             return line.mid(6).trimmed().toInt();
     return -1;
+}
+
+// The tops of the text lines of a PDF page, in points, between two heights:
+// the distinct tops of its words as pdftotext places them.
+std::vector<double> LineTops(const QString& strPdf, double dFrom, double dTo)
+{
+    QProcess proc;
+    proc.start("pdftotext", {"-bbox", strPdf, "-"});
+    if (!proc.waitForFinished(30000))
+        return {};
+    static const QRegularExpression reWord(QStringLiteral("<word [^>]*yMin=\"([0-9.]+)\""));
+    std::vector<double> tops;
+    for (const QRegularExpressionMatch& match : reWord.globalMatch(QString::fromUtf8(proc.readAllStandardOutput()))) {
+        const double dTop = match.captured(1).toDouble();
+        if (dTop >= dFrom && dTop < dTo && std::none_of(tops.begin(), tops.end(), [&](double d) { return std::abs(d - dTop) < 0.5; }))
+            tops.push_back(dTop);
+    }
+    std::sort(tops.begin(), tops.end());
+    return tops;
+}
+
+// Lines of a 50-pixel font are 50 printer pixels apart: 12 points at 300 dpi,
+// down the whole page (results from y = 700, instructions from y = 1260).
+TEST(PrintJob, LinesTwelvePointsApart)
+{
+    QTemporaryDir dir;
+    auto pView = MakeView(1020, 700);
+    pView->OnKeyDown(VK_SPACE, 1, 0);
+    pView->OnKeyDown(VK_END, 1, 0);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setResolution(300);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("lines.pdf"));
+    CPrintInfo info;
+    ASSERT_EQ(pView->PrintPages(printer, info), 1);
+
+    const double dPoint = 72.0 / 300;  // points per printer pixel
+    for (auto [nTop, nBottom] : {std::pair{700, 1200}, std::pair{1260, kPageHeight}}) {
+        const std::vector<double> tops = LineTops(dir.filePath("lines.pdf"), nTop * dPoint, nBottom * dPoint);
+        ASSERT_GE(tops.size(), 6u) << nTop;
+        for (size_t i = 1; i < tops.size(); ++i) {
+            // A blank line between paragraphs makes a gap of two lines.
+            const double dGap = tops[i] - tops[i - 1];
+            const double dLines = std::max(1.0, std::round(dGap / 12));
+            EXPECT_NEAR(dGap, 12 * dLines, 0.02) << "line " << i << " of the text from y = " << nTop;
+        }
+        EXPECT_NEAR(tops.back() - tops.front(), 12 * std::round((tops.back() - tops.front()) / 12), 0.02);
+    }
 }
 
 TEST(PrintJob, OnePageWhateverTheRange)

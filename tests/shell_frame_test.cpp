@@ -94,7 +94,19 @@ TEST_F(ShellFrame, MenuWindowFlagsAndTitle)
     EXPECT_EQ(file[1]->shortcut(), QKeySequence("Ctrl+P"));
     EXPECT_TRUE(file[2]->isSeparator());
     EXPECT_EQ(file[3]->text(), "E&xit");
-    EXPECT_FALSE(menus[0]->menu()->separatorsCollapsible()) << "the leading separator must show";
+    // The leading separator is drawn: a line between the popup's border and
+    // "Print...", not on the border itself.
+    QMenu* pFile = menus[0]->menu();
+    pFile->popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pFile));
+    const QImage shot = pFile->grab().toImage();
+    pFile->hide();
+    const QRect rcPrint = pFile->actionGeometry(file[1]);
+    const QRgb crBackground = shot.pixel(shot.width() / 2, rcPrint.bottom());
+    int nLineRows = 0;
+    for (int y = 1; y < rcPrint.top(); ++y)
+        nLineRows += shot.pixel(shot.width() / 2, y) != crBackground;
+    EXPECT_GE(nLineRows, 1) << "no line shows above \"Print...\"";
     ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
     EXPECT_EQ(MenuItem(1, 0)->text(), "&About Slabix...");
 
@@ -196,17 +208,26 @@ TEST_F(ShellFrame, AboutBoxIsModalWithIconTextsAndDefaultOk)
         if (!pBox)
             return;
         strTitle = pBox->windowTitle();
-        EXPECT_EQ(pBox->VersionLabel()->text(), "Slabix Version D605");
-        EXPECT_EQ(pBox->VersionLabel()->textFormat(), Qt::PlainText);
-        EXPECT_TRUE(pBox->NoticeLabel()->text().contains("2002"));
-        EXPECT_FALSE(pBox->IconLabel()->pixmap().isNull());
-        EXPECT_LT(pBox->IconLabel()->geometry().right(), pBox->VersionLabel()->geometry().left());
-        EXPECT_GE(pBox->VersionLabel()->width(), pBox->VersionLabel()->sizeHint().width());
+        // The icon, then the two lines of text, in plain text.
+        const QList<QLabel*> labels = pBox->findChildren<QLabel*>();
+        ASSERT_EQ(labels.size(), 3);
+        QLabel* pIcon = labels[0];
+        QLabel* pVersion = labels[1];
+        EXPECT_EQ(pVersion->text(), "Slabix Version D605");
+        EXPECT_EQ(pVersion->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(labels[2]->text().contains("2002"));
+        EXPECT_EQ(labels[2]->textFormat(), Qt::PlainText);
+        EXPECT_FALSE(pIcon->pixmap().isNull());
+        EXPECT_LT(pIcon->geometry().right(), pVersion->geometry().left());
+        EXPECT_GE(pVersion->width(), pVersion->sizeHint().width());
+        EXPECT_LT(pVersion->geometry().bottom(), labels[2]->geometry().top());
         EXPECT_NEAR(pBox->width(), 350, 60);
         EXPECT_NEAR(pBox->height(), 90, 25);
-        EXPECT_EQ(pBox->OkButton()->text(), "OK");
-        EXPECT_TRUE(pBox->OkButton()->isDefault());
-        QTest::mouseClick(pBox->OkButton(), Qt::LeftButton);
+        auto* pOk = pBox->findChild<QPushButton*>();
+        ASSERT_NE(pOk, nullptr);
+        EXPECT_EQ(pOk->text(), "OK");
+        EXPECT_TRUE(pOk->isDefault());
+        QTest::mouseClick(pOk, Qt::LeftButton);
     });
     MenuItem(1, 0)->trigger();
     EXPECT_EQ(strTitle, "About Slabix");

@@ -1,6 +1,7 @@
 // The view widget: the client area inside the edge, when the view's paint
 // runs, key codes, and which mouse messages reach the view.
 #include "app/ViewWidget.h"
+#include "tests/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
