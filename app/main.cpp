@@ -1,9 +1,34 @@
 // Slabix: lay the patio with the twelve stones, as cheaply as you can.
 #include "app/SlabixApp.h"
+#include "platform/Sound.h"
 
 #include <QApplication>
+#include <QAudioDevice>
+#include <QMediaDevices>
 
 #include <clocale>
+#include <memory>
+
+namespace {
+
+QtMessageHandler g_pfnPreviousHandler = nullptr;
+
+// Whether the machine has anywhere to play a sound. Qt's audio complains on
+// the terminal when it finds no sound server; that is no news for a player,
+// so its warnings are held back while it looks.
+bool HaveAudioOutput()
+{
+    g_pfnPreviousHandler = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& strMessage) {
+            if (type != QtDebugMsg && type != QtInfoMsg && type != QtWarningMsg && g_pfnPreviousHandler)
+                g_pfnPreviousHandler(type, context, strMessage);
+        });
+    const bool bHave = !QMediaDevices::audioOutputs().isEmpty();
+    qInstallMessageHandler(g_pfnPreviousHandler);
+    return bHave;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -22,5 +47,17 @@ int main(int argc, char** argv)
     CSlabixApp theApp;
     if (!theApp.InitInstance(cmdInfo))
         return 1;
-    return app.exec();
+
+    // The cues play through Qt's audio for as long as the game runs. The
+    // output is in place before the message loop hands the view its first
+    // input, and goes before the application does. Without a sound server
+    // there is none, and the game stays silent.
+    std::unique_ptr<CQtSoundOutput> pSoundOutput;
+    if (HaveAudioOutput())
+        pSoundOutput = std::make_unique<CQtSoundOutput>();
+    CSoundOutput* pPreviousOutput = SetSoundOutput(pSoundOutput.get());
+    const int nResult = app.exec();
+    SetSoundOutput(pPreviousOutput);
+    pSoundOutput.reset();
+    return nResult;
 }
