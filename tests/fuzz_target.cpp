@@ -1,6 +1,7 @@
 // libFuzzer entry: the fuzzer's bytes are the events the driver plays at a
 // new view. A broken rule aborts, so the fuzzer keeps the input.
 #include "app/SlabixApp.h"
+#include "tests/Isolation.h"
 #include "tests/fuzz_driver.h"
 
 #include <QApplication>
@@ -16,7 +17,7 @@ constexpr long kMaxEvents = 2000;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    IsolateFromTheMachine();
     std::setlocale(LC_ALL, "C");
     static int s_argc = 1;
     static char s_name[] = "slabix_fuzz";

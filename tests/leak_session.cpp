@@ -14,6 +14,7 @@
 #include "app/ViewWidget.h"
 #include "game/SlabixView.h"
 #include "platform/Sound.h"
+#include "tests/Isolation.h"
 #include "tests/fuzz_driver.h"
 
 #include <QApplication>
@@ -182,7 +183,7 @@ void RandomSession()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    IsolateFromTheMachine();
     std::setlocale(LC_ALL, "C");
     const bool bLeakOnPurpose = argc > 1 && std::strcmp(argv[1], "--leak-on-purpose") == 0;
     {

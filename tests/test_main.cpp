@@ -1,5 +1,8 @@
 // Test entry point: a QApplication on the offscreen platform, so fonts,
-// widgets and the printing path work without a display.
+// widgets and the printing path work without a display, and no printer or
+// sound server of the machine's in reach.
+#include "tests/Isolation.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -7,7 +10,7 @@
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    IsolateFromTheMachine();
     std::setlocale(LC_ALL, "C");
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);

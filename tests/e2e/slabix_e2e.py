@@ -149,6 +149,9 @@ class Desktop:
                    XDG_CONFIG_HOME=os.path.join(home, '.config'),
                    XDG_CACHE_HOME=os.path.join(home, '.cache'),
                    XDG_DATA_HOME=os.path.join(home, '.local', 'share'))
+        # No print service: libcups asks at a socket that is never made, so
+        # the print dialog offers no printer of the machine's.
+        env['CUPS_SERVER'] = os.path.join(self.tmp, 'no-print-service', 'cups.sock')
         return env
 
     def _start_x(self):
