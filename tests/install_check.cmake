@@ -1,7 +1,8 @@
 # Installs the build into a scratch prefix and checks that the desktop finds
 # what belongs together: the program, the desktop entry named after the
-# application id, its icon in the hicolor theme, and the AppStream metadata
-# that launches that entry.
+# application id, its icon in the hicolor theme, the AppStream metadata that
+# launches that entry, and the manual page (compressed, section 6). What only
+# the Debian package has (the program under games/, the changelog) stays out.
 #   cmake -DBUILD_DIR=<build> -DPREFIX=<scratch> -P install_check.cmake
 set(APP_ID io.github.slabix.Slabix)
 file(REMOVE_RECURSE ${PREFIX})
@@ -15,11 +16,22 @@ foreach(path
     bin/slabix
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
-    share/icons/hicolor/scalable/apps/${APP_ID}.svg)
+    share/icons/hicolor/scalable/apps/${APP_ID}.svg
+    share/man/man6/slabix.6.gz)
   if(NOT EXISTS ${PREFIX}/${path})
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
+foreach(path games share/doc/slabix/changelog.gz)
+  if(EXISTS ${PREFIX}/${path})
+    message(FATAL_ERROR "installed, though only the package should have it: ${path}")
+  endif()
+endforeach()
+
+file(READ ${PREFIX}/share/man/man6/slabix.6.gz magic LIMIT 2 HEX)
+if(NOT magic STREQUAL "1f8b")
+  message(FATAL_ERROR "the manual page is not compressed with gzip")
+endif()
 
 file(READ ${PREFIX}/share/applications/${APP_ID}.desktop desktop)
 foreach(line "Exec=slabix" "Icon=${APP_ID}" "Type=Application" "Name=Slabix")
