@@ -67,17 +67,31 @@ void CViewWidget::showEvent(QShowEvent* pEvent)
     setFocus(Qt::OtherFocusReason);
 }
 
+void CViewWidget::TakeClientSize()
+{
+    if (!m_pView)
+        return;
+    const QRect rc = ClientRect();
+    const QSize size(std::max(0, rc.width()), std::max(0, rc.height()));
+    if (size == m_pView->FrameBuffer().size() || (m_fnTakesSize && !m_fnTakesSize()))
+        return;
+    m_pView->SetClientSize(size.width(), size.height());
+    RequestFullPaint();
+}
+
 void CViewWidget::resizeEvent(QResizeEvent* pEvent)
 {
     QWidget::resizeEvent(pEvent);
-    const QRect rc = ClientRect();
-    if (m_pView)
-        m_pView->SetClientSize(std::max(0, rc.width()), std::max(0, rc.height()));
-    RequestFullPaint();
+    // The first size at once, so the view always has a client area; later
+    // ones at the paint, when the frame knows whether they stay.
+    if (m_pView && m_pView->FrameBuffer().isNull())
+        TakeClientSize();
+    update();
 }
 
 void CViewWidget::paintEvent(QPaintEvent* pEvent)
 {
+    TakeClientSize();
     const QRect rcEvent = pEvent->rect();
     if (m_pView && m_bFullPaintPending) {
         m_bFullPaintPending = false;
@@ -239,6 +253,7 @@ void CViewWidget::keyPressEvent(QKeyEvent* pEvent)
         return;
     }
     // Auto-repeats arrive as presses of their own, one message each.
+    m_bInputSeen = true;
     m_pView->OnKeyDown(nChar, 1, 0);
 }
 
@@ -254,8 +269,10 @@ bool CViewWidget::ClientPoint(const QMouseEvent* pEvent, CPoint* pPoint) const
 void CViewWidget::mousePressEvent(QMouseEvent* pEvent)
 {
     CPoint point;
-    if (m_pView && pEvent->button() == Qt::LeftButton && ClientPoint(pEvent, &point))
+    if (m_pView && pEvent->button() == Qt::LeftButton && ClientPoint(pEvent, &point)) {
+        m_bInputSeen = true;
         m_pView->OnLButtonDown(0, point);
+    }
 }
 
 void CViewWidget::mouseDoubleClickEvent(QMouseEvent* /*pEvent*/)

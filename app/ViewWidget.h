@@ -5,6 +5,10 @@
 // client coordinates. A full paint (erase and OnDraw) runs only when the client
 // area is new or a command asks for one; the view's handlers draw into the
 // framebuffer themselves and report what they changed, which is then shown.
+//
+// The view hears of a new client size at the next paint, and only once the
+// frame says the size is settled: a size the window manager gives the frame
+// only in passing never reaches the game.
 #pragma once
 
 #include "platform/View.h"
@@ -12,6 +16,7 @@
 
 #include <QRect>
 #include <QWidget>
+#include <functional>
 
 class CViewWidget : public QWidget {
     Q_OBJECT
@@ -31,6 +36,14 @@ public:
     // The whole client area gets the view's paint (erase and OnDraw) at the
     // next paint event.
     void RequestFullPaint();
+    // Whether the widget's size now is one to hand the view; without a test
+    // every size is.
+    void SetSizeTest(std::function<bool()> fnTakes) { m_fnTakesSize = std::move(fnTakes); }
+    // Whether a key or a left-button press has been handed to the view.
+    bool InputSeen() const { return m_bInputSeen; }
+    // Hands the view the client size, when it is new and settled; the view
+    // then gets a full paint.
+    void TakeClientSize();
 
     // The virtual-key code of a Qt key; 0 when the key has none.
     static UINT VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers);
@@ -57,6 +70,8 @@ private:
     bool ClientPoint(const QMouseEvent* pEvent, CPoint* pPoint) const;
 
     CView* m_pView;
+    std::function<bool()> m_fnTakesSize;
+    bool m_bInputSeen = false;
     bool m_bFullPaintPending = true;
     bool m_bPainting = false;
     QRect m_rcPainting;  // the paint event's rectangle while the view paints

@@ -263,4 +263,32 @@ TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
     EXPECT_EQ(CCommandLineInfo::FileNameFrom({"slabix", "-x", "job.sld", "other"}), "job.sld");
 }
 
+// A window manager that restores or resizes the frame gets it put back, and
+// the game never hears of the size it passed through.
+TEST(ShellApp, TheFramePutsItselfBackAndTheViewKeepsItsSize)
+{
+    NoQuitOnClose noQuit;
+    CSlabixApp app([] { return std::make_unique<FrameProbeView>(); });
+    ASSERT_TRUE(app.InitInstance(CCommandLineInfo()));
+    CMainFrame* pFrame = app.MainFrame();
+    auto* pView = static_cast<FrameProbeView*>(pFrame->View());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pFrame));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pView->m_nDraws > 0 && pFrame->isMaximized(); }));
+    const QSize sizeMaximised = pFrame->size();
+    QTest::keyClick(pFrame->ViewWidget(), Qt::Key_Space);  // the player's first key
+    CRect rcFirst;
+    pView->GetClientRect(&rcFirst);
+    const int nDraws = pView->m_nDraws;
+
+    pFrame->showNormal();
+    pFrame->resize(500, 400);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pFrame->isMaximized() && pFrame->size() == sizeMaximised; }))
+        << "maximised again";
+    QTest::qWait(50);
+    CRect rc;
+    pView->GetClientRect(&rc);
+    EXPECT_EQ(rc, rcFirst);
+    EXPECT_EQ(pView->m_nDraws, nDraws) << "no paint at the passing size";
+}
+
 }  // namespace
