@@ -2,10 +2,13 @@
 """End-to-end checks of the real slabix program, played as a person would.
 
 Each check starts its own X server (Xvfb, on a display number the server picks
-itself), the openbox window manager and the game, drives the game with xdotool
-(keys, mouse moves, button presses) and judges it from screenshots of the whole
-screen. Everything it starts is stopped again when the check ends, also when it
-fails or is killed.
+itself), a window manager (openbox, or icewm) and the game, drives the game with
+xdotool (keys, mouse moves, button presses) and judges it from screenshots of
+the whole screen. The Wayland checks start a headless weston instead, which
+runs the game natively and through XWayland. A check that listens to the sound
+cues starts a sound server of its own (pulseaudio with a null sink) and records
+what reaches it; every other game has no sound server. Everything a check
+starts is stopped again when it ends, also when it fails or is killed.
 
     slabix_e2e.py --slabix PATH [--artifacts DIR] [--save-board PNG] CHECK
 
@@ -15,9 +18,14 @@ and, with --artifacts, leaves the last screenshot there as a PNG.
 """
 
 import argparse
+import cmath
 import ctypes
+import glob
+import math
 import os
+import re
 import shutil
+import struct
 import signal
 import subprocess
 import sys
@@ -72,6 +80,10 @@ INSIDE_AREA = 552 * 288
 
 DEFAULT_TIMEOUT = 15.0
 
+# The check's own sound server: its null sink, recorded at this rate.
+SINK = 'slabix_e2e'
+SOUND_RATE = 44100
+
 
 class CheckFailed(Exception):
     pass
@@ -100,12 +112,21 @@ def _stop(proc, grace=3.0):
 
 
 class Desktop:
-    """An X server with a window manager, and the game on it."""
+    """An X server with a window manager, and the game on it.
 
-    def __init__(self, slabix, width, height):
+    With a scale, Qt draws every pixel of the game as a scale x scale block on
+    a screen that many times larger; screenshots are taken at the game's own
+    size, one pixel of each block.
+    """
+
+    def __init__(self, slabix, width, height, wm='openbox', sound=False, scale=1):
         self.slabix = slabix
-        self.width, self.height = width, height
-        self.xvfb = self.wm = self.game = None
+        self.scale = scale
+        self.screen_width, self.screen_height = width, height
+        self.width, self.height = width // scale, height // scale
+        self.wm_name = wm
+        self.want_sound = sound
+        self.xvfb = self.wm = self.game = self.sound_server = self.recorder = None
         self.tmp = tempfile.mkdtemp(prefix='slabix-e2e-')
         self.last_shot = None
 
@@ -115,6 +136,8 @@ class Desktop:
         try:
             self._start_x()
             self._start_wm()
+            if self.want_sound:
+                self._start_sound_server()
         except BaseException:
             self.close()
             raise
@@ -126,9 +149,12 @@ class Desktop:
 
     def close(self):
         _stop(self.game)
+        _stop(self.recorder)
+        _stop(self.sound_server)
         _stop(self.wm)
         _stop(self.xvfb)
-        for f in (getattr(self, 'game_out', None), getattr(self, 'game_err', None)):
+        for f in (getattr(self, 'game_out', None), getattr(self, 'game_err', None),
+                  getattr(self, 'recording', None)):
             if f:
                 f.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
@@ -138,7 +164,8 @@ class Desktop:
         # What a test runner may have set for the unit tests, and anything
         # that would point the game at a sound server.
         for key in ('QT_QPA_PLATFORM', 'QT_LOGGING_RULES', 'QT_DEBUG_PLUGINS',
-                    'PULSE_SERVER', 'PULSE_RUNTIME_PATH', 'WAYLAND_DISPLAY',
+                    'QT_SCALE_FACTOR', 'QT_SCREEN_SCALE_FACTORS', 'QT_ENABLE_HIGHDPI_SCALING',
+                    'PULSE_SERVER', 'PULSE_RUNTIME_PATH', 'WAYLAND_DISPLAY', 'XDG_SESSION_TYPE',
                     'SESSION_MANAGER', 'DBUS_SESSION_BUS_ADDRESS'):
             env.pop(key, None)
         home = os.path.join(self.tmp, 'home')
@@ -152,13 +179,20 @@ class Desktop:
         # No print service: libcups asks at a socket that is never made, so
         # the print dialog offers no printer of the machine's.
         env['CUPS_SERVER'] = os.path.join(self.tmp, 'no-print-service', 'cups.sock')
+        # The sound server is the check's own, in its runtime folder. Where the
+        # check starts none, nothing answers there; a server that is named is
+        # never started on demand.
+        self.sound_socket = os.path.join(runtime, 'pulse', 'native')
+        env['PULSE_SERVER'] = 'unix:' + self.sound_socket
+        if self.scale != 1:
+            env['QT_SCALE_FACTOR'] = str(self.scale)
         return env
 
     def _start_x(self):
         rfd, wfd = os.pipe()
         self.xvfb = subprocess.Popen(
             ['Xvfb', '-displayfd', str(wfd), '-screen', '0',
-             '%dx%dx24' % (self.width, self.height), '-nolisten', 'tcp', '-noreset'],
+             '%dx%dx24' % (self.screen_width, self.screen_height), '-nolisten', 'tcp', '-noreset'],
             pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=_die_with_parent)
         os.close(wfd)
@@ -182,11 +216,48 @@ class Desktop:
         self.env = self._env()
 
     def _start_wm(self):
-        self.wm = subprocess.Popen(['openbox', '--sm-disable'], env=self.env,
+        argv = {'openbox': ['openbox', '--sm-disable'], 'icewm': ['icewm']}[self.wm_name]
+        self.wm = subprocess.Popen(argv, env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    preexec_fn=_die_with_parent)
         self.wait_for(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK']),
-                      'the window manager (openbox) to come up', timeout=20)
+                      'the window manager (%s) to come up' % self.wm_name, timeout=20)
+
+    def _start_sound_server(self):
+        """A pulseaudio of the check's own with one null sink, SINK, and a
+        recording of everything played on it."""
+        env = dict(self.env)
+        env.pop('DISPLAY')  # no session bus started through the X server
+        env.pop('PULSE_SERVER')
+        self.sound_server = subprocess.Popen(
+            ['pulseaudio', '-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
+             '--load=module-null-sink sink_name=%s' % SINK, '--load=module-native-protocol-unix'],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        self.wait_for(lambda: self.sound_server.poll() is not None or
+                      self.run(['pactl', 'info'], check=False).find('Default Sink: ' + SINK) >= 0,
+                      'the sound server (pulseaudio) to come up', timeout=20)
+        if self.sound_server.poll() is not None:
+            raise CheckFailed('the sound server (pulseaudio) ended at once')
+        # Without the small latency the samples come in two-second lumps.
+        self.recording = open(os.path.join(self.tmp, 'sink.raw'), 'wb')
+        self.recorder = subprocess.Popen(
+            ['parec', '-d', SINK + '.monitor', '--latency-msec=20', '--format=s16le',
+             '--rate=%d' % SOUND_RATE, '--channels=1'],
+            env=self.env, stdout=self.recording, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        self.wait_for(lambda: self.recorded_bytes() > 0, 'the recording of the sound server to start')
+
+    def recorded_bytes(self):
+        return os.path.getsize(self.recording.name) // 2 * 2
+
+    def recorded_sound(self, start, seconds):
+        """Samples of the recording from byte start on, up to that many
+        seconds after what has come in so far."""
+        end = self.recorded_bytes() + int(seconds * SOUND_RATE) * 2
+        self.wait_for(lambda: self.recorded_bytes() >= end, '%g s more of the recording' % seconds)
+        with open(self.recording.name, 'rb') as f:
+            f.seek(start)
+            data = f.read(end - start)
+        return struct.unpack('<%dh' % (len(data) // 2), data)
 
     def start_game(self, args=()):
         self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
@@ -250,19 +321,28 @@ class Desktop:
     def key(self, *keys, delay=30):
         self.run(['xdotool', 'key', '--delay', str(delay)] + list(keys))
 
-    def shot(self):
-        raw = subprocess.run(['import', '-window', 'root', '-depth', '8', 'rgb:-'],
-                             env=self.env, capture_output=True, timeout=30).stdout
-        if len(raw) != self.width * self.height * 3:
+    def shot(self, full=False):
+        """The screen at the game's size, or with full at the screen's."""
+        if self.scale == 1 or full:
+            raw = subprocess.run(['import', '-window', 'root', '-depth', '8', 'rgb:-'],
+                                 env=self.env, capture_output=True, timeout=30).stdout
+            width, height = self.screen_width, self.screen_height
+        else:
+            png = subprocess.run(['import', '-window', 'root', 'png:-'],
+                                 env=self.env, capture_output=True, timeout=30).stdout
+            raw = subprocess.run(['convert', 'png:-', '-sample', '%g%%' % (100.0 / self.scale),
+                                  '-depth', '8', 'rgb:-'], input=png, capture_output=True, timeout=30).stdout
+            width, height = self.width, self.height
+        if len(raw) != width * height * 3:
             raise CheckFailed('could not take a screenshot (got %d bytes)' % len(raw))
-        self.last_shot = Shot(raw, self.width, self.height)
+        self.last_shot = Shot(raw, width, height)
         return self.last_shot
 
     def save_last_shot(self, path, crop=None):
         if self.last_shot is None:
             return None
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-        argv = ['convert', '-size', '%dx%d' % (self.width, self.height), '-depth', '8', 'rgb:-']
+        argv = ['convert', '-size', '%dx%d' % (self.last_shot.width, self.last_shot.height), '-depth', '8', 'rgb:-']
         if crop:
             argv += ['-crop', '%dx%d+%d+%d' % (crop[2], crop[3], crop[0], crop[1]), '+repage']
         argv += ['-strip', 'png:' + path]
@@ -288,6 +368,100 @@ class Desktop:
             argv += ['mousemove', str(x), str(y), 'sleep', '0.004']
         if len(argv) > 1:
             self.run(argv, timeout=120)
+
+
+class WestonDesktop(Desktop):
+    """A headless weston compositor with its X server (XWayland), the way a
+    Wayland session runs: the game starts with WAYLAND_DISPLAY, DISPLAY and
+    XDG_SESSION_TYPE=wayland set, natively or, with platform xcb, through
+    XWayland. Screenshots come from weston-screenshooter."""
+
+    SOCKET = 'slabix-e2e-wayland'
+
+    def __init__(self, slabix, width, height, **options):
+        super().__init__(slabix, width, height, **options)
+        self.compositor = None
+
+    def __enter__(self):
+        try:
+            self._start_compositor()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def close(self):
+        _stop(self.game)
+        _stop(self.compositor, grace=5.0)
+        super().close()
+
+    def _start_compositor(self):
+        runtime = os.path.join(self.tmp, 'runtime')
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env = dict(os.environ)
+        for key in ('DISPLAY', 'WAYLAND_DISPLAY', 'WAYLAND_SOCKET', 'DBUS_SESSION_BUS_ADDRESS'):
+            env.pop(key, None)
+        env.update(XDG_RUNTIME_DIR=runtime, HOME=os.path.join(self.tmp, 'home'))
+        log = os.path.join(self.tmp, 'weston.log')
+        self.compositor = subprocess.Popen(
+            ['weston', '--backend=headless-backend.so', '--use-pixman', '--debug', '--xwayland',
+             '--socket=' + self.SOCKET, '--log=' + log,
+             '--width=%d' % self.width, '--height=%d' % self.height],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+
+        def x_display():
+            if self.compositor.poll() is not None:
+                raise CheckFailed('the compositor (weston) ended at once')
+            try:
+                with open(log) as f:
+                    found = re.findall(r'xserver listening on display (:\d+)', f.read())
+            except FileNotFoundError:
+                return None
+            return found and os.path.exists(os.path.join(runtime, self.SOCKET)) and found[-1]
+        self.display = self.wait_for(x_display, 'the compositor (weston) and its X server', timeout=20)
+        self.env = self._env()
+        self.env.update(WAYLAND_DISPLAY=self.SOCKET, XDG_SESSION_TYPE='wayland')
+
+    def start_game(self, args=(), platform=None):
+        """The game natively (no window to look for), or with platform xcb
+        through XWayland (its window found and given the keyboard)."""
+        env = dict(self.env)
+        if platform:
+            env['QT_QPA_PLATFORM'] = platform
+        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
+        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
+        self.game = subprocess.Popen([self.slabix] + list(args), env=env,
+                                     stdout=self.game_out, stderr=self.game_err,
+                                     preexec_fn=_die_with_parent)
+        self.main_window = None
+        if platform == 'xcb':
+            self.main_window = self.wait_for(lambda: self.game_windows()[:1],
+                                             'the game window to appear on the X server of XWayland',
+                                             timeout=20)[0]
+            self.run(['xdotool', 'windowactivate', self.main_window], check=False)
+
+    def stop_game(self):
+        _stop(self.game)
+        self.game = None
+        for f in (self.game_out, self.game_err):
+            f.close()
+        self.game_out = self.game_err = None
+
+    def shot(self, full=False):
+        folder = os.path.join(self.tmp, 'shots')
+        os.makedirs(folder, exist_ok=True)
+        for old in glob.glob(os.path.join(folder, '*.png')):
+            os.remove(old)
+        subprocess.run(['weston-screenshooter'], cwd=folder, env=self.env, capture_output=True, timeout=30)
+        files = glob.glob(os.path.join(folder, '*.png'))
+        raw = b''
+        if files:
+            raw = subprocess.run(['convert', files[0], '-depth', '8', 'rgb:-'],
+                                 capture_output=True, timeout=30).stdout
+        if len(raw) != self.width * self.height * 3:
+            raise CheckFailed('could not take a screenshot with weston-screenshooter (got %d bytes)' % len(raw))
+        self.last_shot = Shot(raw, self.width, self.height)
+        return self.last_shot
 
 
 # --- Screenshots -----------------------------------------------------------
@@ -425,11 +599,13 @@ def detect_layout(shot, origin):
         best + 1, '; '.join('stone %d: %s' % (i, p) for i, p in best_bad[:4]))
 
 
-def cost_box(shot, origin):
+def cost_box(shot, origin, bottom=None):
     """The black running-cost box in the bottom right corner of the board,
-    7 units wide: (client right, client bottom, unit), from its last row."""
+    7 units wide: (client right, client bottom, unit), from its last row at or
+    above the screen row bottom."""
     ox, oy = origin
-    for y in range(shot.height - 1, oy, -1):
+    bottom = shot.height if bottom is None else min(bottom, shot.height)
+    for y in range(bottom - 1, oy, -1):
         for start, length in shot.runs(y, BLACK, ox):
             if length in (7 * 12, 7 * 14, 7 * 16):
                 return (start + length - ox, y + 1 - oy, length // 7)
@@ -657,7 +833,7 @@ def start_board(desk):
     shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot,
                          'the board after space', describe=lambda: desk.last_shot.describe())
     origin = find_patio(shot)
-    size = cost_box(shot, origin)
+    size = cost_box(shot, origin, window_bottom(desk))
     if size is None:
         raise CheckFailed('the board shows no running-cost box (84 by 24 black pixels) in its '
                           'bottom right corner; ' + shot.describe())
@@ -665,6 +841,15 @@ def start_board(desk):
     if problem:
         raise CheckFailed(problem)
     return origin, layout, size
+
+
+def window_bottom(desk):
+    """The screen row below the game window, at the game's scale; None when
+    the window is not known."""
+    if not getattr(desk, 'main_window', None):
+        return None
+    x, y, w, h = desk.window_geometry(desk.main_window)
+    return (y + h) // desk.scale
 
 
 def share_of(desk, name, shot=None):
@@ -681,9 +866,12 @@ def wait_for_title(desk, what='the pale yellow title screen', share=0.6):
 def title_client_width(shot):
     """Width of the widest pale yellow row run: the title screen's client area."""
     best = 0
+    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b')+')
     for y in range(0, shot.height, 3):
-        for _, length in shot.runs(y, PALE_YELLOW):
-            best = max(best, length)
+        for m in pale.finditer(shot.row(y, 0, shot.width)):
+            start, end = m.start(), m.end()
+            start += -start % 3  # whole pixels only
+            best = max(best, (end - start) // 3)
     return best
 
 
@@ -872,9 +1060,9 @@ def check_quit(desk, args):
         raise CheckFailed('after Alt+F4 the game ended with status %d, not 0' % status)
 
 
-def notice_check(which):
+def notice_check(which, game_args=()):
     def check(desk, args):
-        desk.start_game()
+        desk.start_game(game_args)
         desk.wait_for(lambda: share_of(desk, 'red') > 0.6,
                       'the red %s notice on a %dx%d screen' % (which, desk.width, desk.height),
                       describe=lambda: desk.last_shot.describe())
@@ -903,12 +1091,141 @@ def check_window_size(desk, args):
     print('layout %d on a client area of %dx%d' % (layout + 1, size[0], size[1]))
 
 
-def check_silent(desk, args):
+# --- The frame on the screen -------------------------------------------------
+
+def frame_extents(desk, wid):
+    """The window manager's frame around a window: left, right, top, bottom."""
+    out = desk.run(['xprop', '-id', wid, '_NET_FRAME_EXTENTS'], check=False)
+    found = re.findall(r'\d+', out.split('=', 1)[1]) if '=' in out else []
+    return tuple(int(v) for v in found) if len(found) == 4 else (0, 0, 0, 0)
+
+
+def wait_until_steady(desk, read, expected, what, steady=1.0):
+    """Waits until read() gives expected and goes on giving it for steady
+    seconds: a window manager's moves and their undoing are over."""
+    since = [None]
+
+    def steady_now():
+        if read() != expected:
+            since[0] = None
+            return False
+        since[0] = since[0] or time.monotonic()
+        return time.monotonic() - since[0] >= steady
+    desk.wait_for(steady_now, what, describe=lambda: 'it is %s, not %s' % (read(), expected))
+
+
+def check_frame_kept(desk, origin, size):
+    """A double click on the title bar, a resize request and a move request
+    leave the frame where it was and as large as it was, and the board as it
+    was; then F1 and space still act: the game goes on."""
+    wid = desk.main_window
+    before = desk.window_geometry(wid)
+    left, right, top, bottom = frame_extents(desk, wid)
+    x, y, w, h = before
+    # A maximised frame may have its borders beyond the screen's edges (as
+    # wide at the top as at the sides), never its title bar.
+    if y - (top - left) < 0:
+        raise CheckFailed('the title bar of the game window is above the screen (it starts at row %d)'
+                          % (y - (top - left)))
+    tries = [
+        ('a double click on the title bar',
+         ['xdotool', 'mousemove', str(x + w // 2), str(max(0, y - max(top, 16) // 2)),
+          'click', '--repeat', '2', '--delay', '120', '1']),
+        ('a resize request', ['xdotool', 'windowsize', wid, str(w // 2), str(h // 2)]),
+        ('a move request', ['xdotool', 'windowmove', wid, str(x + 40), str(y + 40)]),
+    ]
+    for what, argv in tries:
+        desk.run(argv)
+        wait_until_steady(desk, lambda: desk.window_geometry(wid), before,
+                          'the game window back at %s after %s' % (before, what))
+        shot = desk.shot()
+        now = find_patio(shot)
+        if now != origin or cost_box(shot, origin, window_bottom(desk)) != size:
+            raise CheckFailed('after %s the board is not where it was (client area %s at %s): %s'
+                              % (what, size, origin, shot.describe()))
+    desk.key('F1')
+    desk.wait_for(lambda: title_client_width(desk.shot()) == size[0],
+                  'the instructions page after F1, %d pixels wide: the game goes on' % size[0],
+                  describe=lambda: desk.last_shot.describe())
+    desk.key('space')
+    desk.wait_for(lambda: find_patio(desk.shot()) == origin, 'the board again after space',
+                  describe=lambda: desk.last_shot.describe())
+
+
+def check_wm_keeps_frame(desk, args):
     desk.start_game()
     origin, layout, size = start_board(desk)
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
+    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
+        raise CheckFailed('expected the game window maximised, %s reports: %s' % (desk.wm_name, state.strip()))
+    if size[0] != desk.width - 4:
+        raise CheckFailed('expected a client area %d pixels wide, it is %d' % (desk.width - 4, size[0]))
+    check_frame_kept(desk, origin, size)
+    print('under %s: client area %dx%d at (%d, %d) kept' % (desk.wm_name, size[0], size[1], origin[0], origin[1]))
+
+
+def check_large_screen(desk, args):
+    """Started with no options on a screen wider than the game takes: a
+    normal window with a 1600-pixel client area, centred, its frame on the
+    screen, that keeps its size and place."""
+    desk.start_game()
+    wait_for_title(desk, 'the pale yellow title screen in a window', share=0.4)
+    if share_of(desk, 'red', desk.last_shot) > 0.05:
+        raise CheckFailed('expected the title screen, ' + desk.last_shot.describe())
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
+    if 'MAXIMIZED' in state:
+        raise CheckFailed('expected a normal window, not a maximised one: ' + state.strip())
+    width = title_client_width(desk.shot(full=True))
+    if width != 1600 * desk.scale:
+        raise CheckFailed('expected a title screen %d pixels wide, saw %d' % (1600 * desk.scale, width))
+    x, y, w, h = desk.window_geometry(desk.main_window)
+    left, right, top, bottom = frame_extents(desk, desk.main_window)
+    room_left, room_right = x - left, desk.screen_width - (x + w + right)
+    if abs(room_left - room_right) > desk.scale:
+        raise CheckFailed('expected the window centred, it leaves %d pixels on the left and %d on the right'
+                          % (room_left, room_right))
+    if y - top < 0 or y + h + bottom > desk.screen_height:
+        raise CheckFailed('the window and its frame (%d to %d) do not fit the screen\'s %d rows'
+                          % (y - top, y + h + bottom, desk.screen_height))
+    origin, layout, size = start_board(desk)
+    if size[0] != 1600:
+        raise CheckFailed('expected the board in a client area 1600 pixels wide, it is %d' % size[0])
+    check_frame_kept(desk, origin, size)
+    print('a window with a %dx%d client area at (%d, %d)' % (size[0], size[1], origin[0], origin[1]))
+
+
+def check_wayland(desk, args):
+    """The game as a Wayland session starts it: natively, then through
+    XWayland. Both show the title screen, no notice, in a client area the
+    game takes; through XWayland, space then shows the board."""
+    for platform, name in ((None, 'natively'), ('xcb', 'through XWayland')):
+        desk.start_game(platform=platform)
+        wait_for_title(desk, 'the pale yellow title screen, %s' % name, share=0.4)
+        if share_of(desk, 'red', desk.last_shot) > 0.01:
+            raise CheckFailed('%s, expected the title screen and no notice, %s' % (name, desk.last_shot.describe()))
+        width = title_client_width(desk.last_shot)
+        if not 1020 <= width <= 1600 or (desk.width - 4 > 1600 and width != 1600):
+            raise CheckFailed('%s, the title screen is %d pixels wide' % (name, width))
+        if platform == 'xcb':
+            # weston's window manager gives a new window the keyboard.
+            desk.key('space')
+            shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot,
+                                 'the board after space, %s' % name, describe=lambda: desk.last_shot.describe())
+            origin = find_patio(shot)
+            layout, problem = detect_layout(shot, origin)
+            if problem:
+                raise CheckFailed(problem)
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended %s (status %d)' % (name, desk.game.returncode))
+        print('%s: the title screen %d pixels wide%s' % (name, width, ', then the board' if platform else ''))
+        desk.stop_game()
+
+
+def run_into_neighbour(desk, origin, layout, size):
+    """Drags a stone right into its neighbour (the thump): one whose way up is
+    clear once it stopped. Returns the stone and where it stopped."""
     places = LAYOUTS[layout]
-    # A stone dragged right into its neighbour (the thump), then up past the
-    # top of the board (the buzz): one whose way up is clear once it stopped.
+
     def gap(i, j):
         a, b = places[i], places[j]
         return b[0] - a[2] if b[0] >= a[2] and b[1] < a[3] and b[3] > a[1] else None
@@ -932,6 +1249,16 @@ def check_silent(desk, args):
     problem = stone_problem(desk.shot(), origin, stopped, STONE_RGB[i], ring=False)
     if problem:
         raise CheckFailed('the stone dragged into its neighbour did not stop against it: ' + problem)
+    return i, stopped
+
+
+def check_silent(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    # A stone dragged right into its neighbour (the thump), then up past the
+    # top of the board (the buzz).
+    i, stopped = run_into_neighbour(desk, origin, layout, size)
+    r = LAYOUTS[layout][i]
     # The same stone dragged up past the top of the board: the buzz.
     drag_stone(desk, origin, stopped, [(stopped[0], stopped[1]), (stopped[0], -10)])
     time.sleep(1.0)
@@ -955,11 +1282,103 @@ def check_silent(desk, args):
     if len(out) > 1:
         raise CheckFailed('without a sound device the game wrote %d lines on the terminal, at most 1 is '
                           'allowed:\n%s' % (len(out), '\n'.join(out)))
+    about_sound = [line for line in out if re.search('pulse|audio|sound', line, re.I)]
+    if about_sound:
+        raise CheckFailed('without a sound server the game complained on the terminal:\n' + '\n'.join(about_sound))
     print('terminal output: %d line(s)' % len(out))
 
 
+# --- Sound -------------------------------------------------------------------
+
+def fft(values):
+    """Discrete Fourier transform of a sequence whose length is a power of 2."""
+    a = [complex(v) for v in values]
+    n = len(a)
+    j = 0
+    for i in range(1, n):
+        bit = n >> 1
+        while j & bit:
+            j ^= bit
+            bit >>= 1
+        j |= bit
+        if i < j:
+            a[i], a[j] = a[j], a[i]
+    size = 2
+    while size <= n:
+        half = size // 2
+        twiddles = [cmath.exp(-2j * math.pi * k / size) for k in range(half)]
+        for start in range(0, n, size):
+            for k in range(half):
+                u, v = a[start + k], a[start + k + half] * twiddles[k]
+                a[start + k], a[start + k + half] = u + v, u - v
+        size *= 2
+    return a
+
+
+def sound_bands(samples, bands):
+    """The share of the sound's energy in each (low, high) band of Hz, over
+    the part of the recording where it is heard; None when nothing is."""
+    peak = max((abs(v) for v in samples), default=0)
+    if peak < 1000:
+        return None
+    loud = [k for k, v in enumerate(samples) if abs(v) > peak / 20]
+    part = samples[loud[0]:loud[-1] + 1]
+    n = 1
+    while n < len(part):
+        n *= 2
+    mean = sum(part) / len(part)
+    spectrum = fft([v - mean for v in part] + [0] * (n - len(part)))
+    power = [(k * SOUND_RATE / n, abs(spectrum[k]) ** 2) for k in range(1, n // 2)]
+    total = sum(p for _, p in power) or 1.0
+    return [sum(p for f, p in power if lo <= f < hi) / total for lo, hi in bands]
+
+
+def listen(desk, start, what):
+    """The shares of the low (below 300 Hz) and the buzz (450 to 1300 Hz)
+    bands in the recording from byte start on to a second after now."""
+    shares = sound_bands(desk.recorded_sound(start, 1.0), [(0, 300), (450, 1300)])
+    if shares is None:
+        raise CheckFailed('no sound reached the sound server after %s' % what)
+    print('after %s: %d%% of the energy below 300 Hz, %d%% between 450 and 1300 Hz'
+          % (what, round(100 * shares[0]), round(100 * shares[1])))
+    return shares
+
+
+def check_sound_cues(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    quiet = sound_bands(desk.recorded_sound(desk.recorded_bytes(), 0.3), [(0, 300)])
+    if quiet is not None:
+        raise CheckFailed('the sound server hears something before any stone moved')
+    # A stone dragged into its neighbour: the thump, low.
+    start = desk.recorded_bytes()
+    i, stopped = run_into_neighbour(desk, origin, layout, size)
+    low, buzz = listen(desk, start, 'a stone ran into another')
+    if low < 0.5:
+        raise CheckFailed('a stone that runs into another should thump (most of the sound below 300 Hz), '
+                          'but only %d%% of it is that low' % round(100 * low))
+    # The same stone pushed up by hand, one press at a time, to the top of
+    # the board; one press more, against the edge of the client area: the buzz.
+    desk.key(*(['Up'] * (stopped[1] - 1)))
+    top = moved_to(stopped, stopped[0], 1)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
+                  'stone %d pushed by hand to the top of the board' % i,
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, top, STONE_RGB[i],
+                                                             ring=False) or ''))
+    start = desk.recorded_bytes()
+    desk.key('Up')
+    low, buzz = listen(desk, start, 'a stone pushed against the edge')
+    if buzz < 0.5:
+        raise CheckFailed('a stone pushed against the edge of the client area should buzz (most of the sound '
+                          'between 450 and 1300 Hz), but only %d%% of it is there' % round(100 * buzz))
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended while it played its sound cues')
+
+
 CHECKS = {
-    # name: (screen width, screen height, check)
+    # name: (screen width, screen height, check[, options]); the options are
+    # the window manager (wm), a sound server of the check's own (sound), the
+    # desktop's scale factor (scale) and weston in place of X (weston).
     'title': (1024, 768, check_title),
     'board': (1024, 768, check_board),
     'drag_and_keys': (1024, 768, check_drag_and_keys),
@@ -968,9 +1387,19 @@ CHECKS = {
     'print_dialog': (1024, 768, check_print_dialog),
     'quit': (1024, 768, check_quit),
     'notice_too_small': (1000, 750, notice_check('too-small')),
-    'notice_too_large': (1680, 1050, notice_check('too-large')),
+    # A screen wider than the game takes gets a window it takes; a window
+    # asked for that is too wide gets the notice.
+    'notice_too_large': (1920, 1080, notice_check('too-large', ['-qwindowgeometry', '1800x1000'])),
     'window_size': (1920, 1080, check_window_size),
     'silent': (1024, 768, check_silent),
+    'sound_cues': (1024, 768, check_sound_cues, dict(sound=True)),
+    'wm_keeps_frame_openbox': (1024, 768, check_wm_keeps_frame),
+    'wm_keeps_frame_icewm': (1024, 768, check_wm_keeps_frame, dict(wm='icewm')),
+    'window_1920x1080': (1920, 1080, check_large_screen),
+    'window_2560x1440': (2560, 1440, check_large_screen),
+    'window_3840x2160_scale2': (3840, 2160, check_large_screen, dict(scale=2)),
+    'wayland_1280x1024': (1280, 1024, check_wayland, dict(weston=True)),
+    'wayland_1920x1080': (1920, 1080, check_wayland, dict(weston=True)),
 }
 
 
@@ -993,13 +1422,15 @@ def main():
     signal.signal(signal.SIGALRM, on_alarm)
     signal.alarm(int(args.deadline))
 
-    width, height, check = CHECKS[args.check]
+    width, height, check, *rest = CHECKS[args.check]
+    options = dict(rest[0]) if rest else {}
     if args.screen:
         width, height = (int(v) for v in args.screen.split('x'))
+    kind = WestonDesktop if options.pop('weston', False) else Desktop
     desk = None
     t0 = time.monotonic()
     try:
-        with Desktop(os.path.abspath(args.slabix), width, height) as desk:
+        with kind(os.path.abspath(args.slabix), width, height, **options) as desk:
             check(desk, args)
             print('PASS %s (%.1f s)' % (args.check, time.monotonic() - t0))
             return 0
