@@ -263,10 +263,15 @@ void CMainFrame::RestorePlacement()
     if (state & Qt::WindowMinimized)
         return;
     // A window manager that will not have the frame back, try after try, has
-    // the last word: the frame takes what it is given, as where nothing ever
+    // the last word: the window's place becomes the one it insists on, and a
+    // maximised frame takes the size it is given, as where nothing ever
     // maximised it.
     if (++m_nRestores > MAX_RESTORES) {
-        m_ePlacement = EPlacement::Free;
+        m_nRestores = 0;
+        if (m_ePlacement == EPlacement::Window)
+            m_rcWindow.moveTopLeft(geometry().topLeft());
+        else
+            m_ePlacement = EPlacement::Free;
         m_pViewWidget->update();
         return;
     }
