@@ -562,16 +562,19 @@ def find_patio(shot):
     return None
 
 
-def stone_problem(shot, origin, rect, colour, ring=True):
+def stone_problem(shot, origin, rect, colour, ring=True, bottom=None):
     """None when the stone is drawn exactly at rect: black outline, its colour
-    inside, and (with ring) white or dirt around it; else what is wrong."""
+    inside, and (with ring) white or dirt around it; else what is wrong. With
+    bottom, only the screen rows above it are judged."""
     ox, oy = origin
     l, t, r, b = rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy
     w = r - l
-    if shot.row(t, l, r) != bytes(BLACK) * w or shot.row(b - 1, l, r) != bytes(BLACK) * w:
+    last = b if bottom is None else min(b, bottom)
+    if (t < last and shot.row(t, l, r) != bytes(BLACK) * w) or \
+            (b - 1 < last and shot.row(b - 1, l, r) != bytes(BLACK) * w):
         return 'its top or bottom outline is not black'
     inner = bytes(BLACK) + bytes(colour) * (w - 2) + bytes(BLACK)
-    for y in range(t + 1, b - 1):
+    for y in range(t + 1, min(b - 1, last)):
         if shot.row(y, l, r) != inner:
             bad = [x for x in range(l, r) if shot.px(x, y) != (BLACK if x in (l, r - 1) else colour)]
             return 'pixel (%d, %d) of it is %s, not %s' % (bad[0] - ox, y - oy, shot.px(bad[0], y),
@@ -580,16 +583,18 @@ def stone_problem(shot, origin, rect, colour, ring=True):
         around = [(x, t - 1) for x in range(l - 1, r + 1)] + [(x, b) for x in range(l - 1, r + 1)] + \
                  [(l - 1, y) for y in range(t, b)] + [(r, y) for y in range(t, b)]
         for x, y in around:
-            if shot.px(x, y) not in (WHITE, DIRT):
+            if y < last and shot.px(x, y) not in (WHITE, DIRT):
                 return 'it reaches beyond its place: pixel (%d, %d) next to it is %s' % (
                     x - ox, y - oy, shot.px(x, y))
     return None
 
 
-def detect_layout(shot, origin):
+def detect_layout(shot, origin, bottom=None):
+    """The layout on the board, judged above the screen row bottom (on a
+    short client area the prompt line is written over the lowest stones)."""
     best, best_bad = None, None
     for n, layout in enumerate(LAYOUTS):
-        bad = [(i, p) for i, p in ((i, stone_problem(shot, origin, r, STONE_RGB[i]))
+        bad = [(i, p) for i, p in ((i, stone_problem(shot, origin, r, STONE_RGB[i], bottom=bottom))
                                    for i, r in enumerate(layout)) if p]
         if not bad:
             return n, None
@@ -837,7 +842,8 @@ def start_board(desk):
     if size is None:
         raise CheckFailed('the board shows no running-cost box (84 by 24 black pixels) in its '
                           'bottom right corner; ' + shot.describe())
-    layout, problem = detect_layout(shot, origin)
+    # The prompt line, 2 units high, is written over what lies at the bottom.
+    layout, problem = detect_layout(shot, origin, origin[1] + size[1] - 2 * size[2])
     if problem:
         raise CheckFailed(problem)
     return origin, layout, size
