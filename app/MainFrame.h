@@ -32,10 +32,6 @@ public:
     // The window title for a document title.
     static QString FrameTitle(const CString& strDocTitle);
 
-    CSlabixDoc* Document() const { return m_pDoc.get(); }
-    CView* View() const { return m_pView.get(); }
-    CViewWidget* ViewWidget() const { return m_pViewWidget; }
-
     // The widest and the tallest client area the game takes.
     static constexpr int MAX_CLIENT_WIDTH = 1600;
     static constexpr int MAX_CLIENT_HEIGHT = 1200;

@@ -38,8 +38,6 @@ public:
     // shown. FALSE when start-up fails and the process should end.
     BOOL InitInstance(const CCommandLineInfo& cmdInfo);
 
-    CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
-
     // Makes the compiled-in resources (icon, sounds) available.
     static void InitResources();
 

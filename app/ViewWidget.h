@@ -27,7 +27,6 @@ public:
     explicit CViewWidget(CView* pView, QWidget* pParent = nullptr);
     ~CViewWidget() override;
 
-    CView* View() const { return m_pView; }
     // Lets go of the view before it is destroyed; the widget then stays blank.
     void DetachView();
 

@@ -111,16 +111,23 @@ void PlaySession(const QString& strDir)
     CQtSoundOutput sound;
     CSoundOutput* pPreviousSound = SetSoundOutput(&sound);
 
-    CSlabixApp theApp;
+    CSlabixView* pView = nullptr;
+    CSlabixApp theApp([&pView] {
+        auto p = std::make_unique<CSlabixView>();
+        pView = p.get();
+        return p;
+    });
     CCommandLineInfo cmdInfo;
     cmdInfo.windowSize = QSize(1024, 768);
     Check(theApp.InitInstance(cmdInfo) == TRUE, "the shell starts");
-    CMainFrame* pFrame = theApp.MainFrame();
+    CMainFrame* pFrame = nullptr;
+    for (QWidget* pTop : QApplication::topLevelWidgets())
+        if (auto* pCandidate = qobject_cast<CMainFrame*>(pTop))
+            pFrame = pCandidate;
     if (!pFrame)
         return;
     Pump(200);
-    auto* pView = dynamic_cast<CSlabixView*>(pFrame->View());
-    QWidget* pWidget = pFrame->ViewWidget();
+    QWidget* pWidget = pFrame->findChild<CViewWidget*>();
     Check(pView != nullptr && pWidget != nullptr, "the frame holds the game's view");
     if (!pView || !pWidget)
         return;

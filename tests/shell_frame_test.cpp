@@ -43,6 +43,15 @@ public:
     std::vector<UINT> m_keys;
 };
 
+// The main frame the application object made and showed.
+CMainFrame* TheFrame()
+{
+    for (QWidget* pWidget : QApplication::topLevelWidgets())
+        if (auto* pFrame = qobject_cast<CMainFrame*>(pWidget); pFrame && pFrame->isVisible())
+            return pFrame;
+    return nullptr;
+}
+
 // Closing the last window must not quit the shared test application.
 class NoQuitOnClose {
 public:
@@ -68,7 +77,7 @@ protected:
     }
     void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QTest::keyClick(m_pFrame->ViewWidget(), key, modifiers);
+        QTest::keyClick(m_pFrame->findChild<CViewWidget*>(), key, modifiers);
     }
     QAction* MenuItem(int nMenu, int nItem) const
     {
@@ -175,7 +184,7 @@ TEST_F(ShellFrame, OpenAndSaveGoThroughFilesAndReportFailures)
     };
     m_pFrame->m_fnAskOpenName = [&] { return strChoice; };
 
-    m_pFrame->Document()->SetTitle("Slabix 12/01/02 10:00");
+    m_pView->GetDocument()->SetTitle("Slabix 12/01/02 10:00");
     m_pFrame->OnFileSave();
     EXPECT_EQ(strSuggested.toStdString(), "Slabix 12") << "cut at the first character unfit for a file name";
     EXPECT_EQ(QFileInfo(strPath).size(), 0);
@@ -237,25 +246,38 @@ TEST_F(ShellFrame, AboutBoxIsModalWithIconTextsAndDefaultOk)
 TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
 {
     NoQuitOnClose noQuit;
-    auto makeView = [] { return std::make_unique<FrameProbeView>(); };
-    CSlabixApp app(makeView);
-    ASSERT_TRUE(app.InitInstance(CCommandLineInfo()));
-    EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
-    EXPECT_EQ(QCoreApplication::applicationName(), "Slabix");
-    EXPECT_FALSE(QGuiApplication::windowIcon().isNull());
-    CMainFrame* pFrame = app.MainFrame();
-    EXPECT_TRUE(pFrame->isVisible() && pFrame->isMaximized());
-    const QRect rcAvailable = pFrame->screen()->availableGeometry();
-    EXPECT_EQ(pFrame->size(), rcAvailable.size());
-    EXPECT_TRUE(pFrame->frameGeometry().contains(rcAvailable));
-    EXPECT_EQ(pFrame->View()->GetDocument(), pFrame->Document());
-
-    CSlabixApp sized(makeView);
-    CCommandLineInfo info;
-    info.windowSize = CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry", "700x500+10+20"});
-    ASSERT_TRUE(sized.InitInstance(info));
-    EXPECT_FALSE(sized.MainFrame()->isMaximized());
-    EXPECT_EQ(sized.MainFrame()->size(), QSize(700, 500));
+    FrameProbeView* pView = nullptr;
+    auto makeView = [&pView] {
+        auto p = std::make_unique<FrameProbeView>();
+        pView = p.get();
+        return p;
+    };
+    {
+        CSlabixApp app(makeView);
+        ASSERT_TRUE(app.InitInstance(CCommandLineInfo()));
+        EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
+        EXPECT_EQ(QCoreApplication::applicationName(), "Slabix");
+        EXPECT_FALSE(QGuiApplication::windowIcon().isNull());
+        CMainFrame* pFrame = TheFrame();
+        ASSERT_NE(pFrame, nullptr);
+        EXPECT_TRUE(pFrame->isVisible() && pFrame->isMaximized());
+        const QRect rcAvailable = pFrame->screen()->availableGeometry();
+        EXPECT_EQ(pFrame->size(), rcAvailable.size());
+        EXPECT_TRUE(pFrame->frameGeometry().contains(rcAvailable));
+        ASSERT_NE(pView->GetDocument(), nullptr);
+        pView->GetDocument()->SetTitle("the view's document");
+        EXPECT_EQ(pFrame->windowTitle(), "Slabix - the view's document");
+    }
+    {
+        CSlabixApp sized(makeView);
+        CCommandLineInfo info;
+        info.windowSize = CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry", "700x500+10+20"});
+        ASSERT_TRUE(sized.InitInstance(info));
+        CMainFrame* pFrame = TheFrame();
+        ASSERT_NE(pFrame, nullptr);
+        EXPECT_FALSE(pFrame->isMaximized());
+        EXPECT_EQ(pFrame->size(), QSize(700, 500));
+    }
 
     EXPECT_EQ(CCommandLineInfo::WindowSizeFrom({"slabix", "--qwindowgeometry", "1024x768"}), QSize(1024, 768));
     EXPECT_EQ(CCommandLineInfo::WindowSizeFrom({"slabix", "-qwindowgeometry", "+10+10"}), std::nullopt);
@@ -268,14 +290,19 @@ TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
 TEST(ShellApp, TheFramePutsItselfBackAndTheViewKeepsItsSize)
 {
     NoQuitOnClose noQuit;
-    CSlabixApp app([] { return std::make_unique<FrameProbeView>(); });
+    FrameProbeView* pView = nullptr;
+    CSlabixApp app([&pView] {
+        auto p = std::make_unique<FrameProbeView>();
+        pView = p.get();
+        return p;
+    });
     ASSERT_TRUE(app.InitInstance(CCommandLineInfo()));
-    CMainFrame* pFrame = app.MainFrame();
-    auto* pView = static_cast<FrameProbeView*>(pFrame->View());
+    CMainFrame* pFrame = TheFrame();
+    ASSERT_NE(pFrame, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(pFrame));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pView->m_nDraws > 0 && pFrame->isMaximized(); }));
     const QSize sizeMaximised = pFrame->size();
-    QTest::keyClick(pFrame->ViewWidget(), Qt::Key_Space);  // the player's first key
+    QTest::keyClick(pFrame->findChild<CViewWidget*>(), Qt::Key_Space);  // the player's first key
     CRect rcFirst;
     pView->GetClientRect(&rcFirst);
     const int nDraws = pView->m_nDraws;
