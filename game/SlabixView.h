@@ -64,7 +64,6 @@ public:
     // ---- game -------------------------------------------------------------
     int m_nStage = 0;        // 0 title, 1 play, 2 scored without profit, 3 profit added
     BOOL m_bHalted = 0;      // a screen-size notice stopped the game for good
-    BOOL m_bInputSeen = 0;   // a key or a click has reached the view
     int m_nCurStone = 0;     // the stone a drag or an arrow key moves
     int m_nLayout = 0;       // 0 to 4, shown as 1 to 5
     int m_nCost = 0;         // dollars spent on moves in this game

@@ -16,7 +16,6 @@ bool Hits(const CRect& rc, CPoint point)
 
 void CSlabixView::OnLButtonDown(UINT nFlags, CPoint point)
 {
-    m_bInputSeen = 1;
     if (m_bHalted == 1 || m_nStage != 1)
         return;
 

@@ -9,7 +9,6 @@ const char kPagePrompt[] =
 
 void CSlabixView::OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags)
 {
-    m_bInputSeen = 1;
     if (m_bHalted == 1)
         return;
 

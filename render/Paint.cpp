@@ -34,16 +34,6 @@ void CSlabixView::OnDraw(CDC* pDC)
 
     pDC->SetBkMode(TRANSPARENT);
 
-    // Until the player's first key or click, a new client area is the window
-    // manager or compositor still placing the window, not the player changing
-    // the screen: the screen is laid out afresh at it, and a size notice drawn
-    // meanwhile does not stop the game once the size is right.
-    if (m_bInputSeen == 0) {
-        m_bHalted = 0;
-        if (m_bScreenReady == 1 && m_rcClient != m_rcFirstClient)
-            m_bScreenReady = 0;
-    }
-
     if (m_bScreenReady == 1 && m_rcClient != m_rcFirstClient) {
         DrawNotice(pDC, kChangeNotice);
         return;

@@ -175,7 +175,6 @@ int CInputSource::Range(int lo, int hi)
 struct CFuzzDriver::Model {
     int nStage = 0;
     int bHalted = 0;
-    int bInputSeen = 0;
     int bScreenReady = 0;
     CRect rcClient;
     CRect rcFirstClient;
@@ -715,7 +714,6 @@ void CFuzzDriver::ModelStep(CSlabixView::EStep eStep, bool bByHand, long& nSteps
 void CFuzzDriver::ModelKey(UINT nChar)
 {
     Model& m = *m_pModel;
-    m.bInputSeen = 1;
     if (m.bHalted)
         return;
     switch (nChar) {
@@ -812,7 +810,6 @@ void CFuzzDriver::ModelScore()
 void CFuzzDriver::ModelPress(CPoint point)
 {
     Model& m = *m_pModel;
-    m.bInputSeen = 1;
     if (m.bHalted || m.nStage != 1)
         return;
     m.bDragging = 0;
@@ -877,13 +874,6 @@ void CFuzzDriver::ModelPaint()
     if (fb.isNull())
         return;  // no client area: the window system does not paint
     m.rcClient = CRect(0, 0, fb.width(), fb.height());
-    // Before the first key or click a new size is laid out afresh, and a
-    // notice lasts only as long as its size.
-    if (!m.bInputSeen) {
-        m.bHalted = 0;
-        if (m.bScreenReady && m.rcClient != m.rcFirstClient)
-            m.bScreenReady = 0;
-    }
     if (m.bScreenReady && m.rcClient != m.rcFirstClient) {
         m.bHalted = 1;
         return;
@@ -1022,7 +1012,6 @@ void CFuzzDriver::SyncModelFromView()
     Model& m = *m_pModel;
     m.nStage = v.m_nStage;
     m.bHalted = v.m_bHalted;
-    m.bInputSeen = v.m_bInputSeen;
     m.bScreenReady = v.m_bScreenReady;
     m.rcClient = v.m_rcClient;
     m.rcFirstClient = v.m_rcFirstClient;
@@ -1056,7 +1045,6 @@ void CFuzzDriver::CheckAgainstModel()
     };
     expect("stage", v.m_nStage, m.nStage);
     expect("halted", v.m_bHalted, m.bHalted);
-    expect("input seen", v.m_bInputSeen, m.bInputSeen);
     expect("screen ready", v.m_bScreenReady, m.bScreenReady);
     if (v.m_rcClient != m.rcClient)
         Violation("client rectangle " + Str(v.m_rcClient) + ", expected " + Str(m.rcClient));
