@@ -2,6 +2,8 @@
 // results and draw the results screen.
 #include "game/SlabixView.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -53,33 +55,58 @@ COLORREF BoardPixel(const CDC& dcScreen, const CDC* pBeyond, int x, int y)
     return cr == CLR_INVALID && pBeyond ? pBeyond->GetPixel(x, y) : cr;
 }
 
+// The dirt pixels of the scan (x 451 to 1003, y 351 to 639), row by row: the
+// screen's where it has them, the off-screen board's beyond its edges.
+int CountDirt(const QImage& screen, const QImage& beyond)
+{
+    const std::uint32_t dirt = ToQRgb(CR_DIRT);
+    const int nLeft = RC_PATIO.left + 1, nRight = RC_PATIO.right;  // right exclusive
+    int nCount = 0;
+    auto count = [&](const QImage& image, int y, int x0, int x1) {
+        const auto* pRow = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+        for (int x = x0; x < x1; ++x)
+            nCount += (pRow[x] | 0xFF000000u) == dirt;
+    };
+    for (int y = RC_PATIO.top + 1; y < RC_PATIO.bottom; ++y) {
+        const int nOnScreen = y < screen.height() ? std::clamp(screen.width(), nLeft, nRight) : nLeft;
+        if (nOnScreen > nLeft)
+            count(screen, y, nLeft, nOnScreen);
+        if (nOnScreen < nRight)
+            count(beyond, y, nOnScreen, nRight);
+    }
+    return nCount;
+}
+
 }  // namespace
 
 void CSlabixView::EndCommand(CDC* pDC)
 {
     if (m_nStage == 1) {
         // Score the board as the stones lie, even when the instructions page
-        // covers it.
-        pDC->FillRect(m_rcClient, &m_brWhite);
+        // covers it. The scan and the probes read the board drawn on a white
+        // client area; the results screen clears the whole client area
+        // afterwards, so only what they read is cleared first.
+        CRect rcRead = RC_PATIO;
+        for (const CRect& rc : m_rcStone)
+            rcRead.Unite(CRect(rc.left - kProbeReach, rc.top - kProbeReach, rc.right + kProbeReach,
+                               rc.bottom + kProbeReach));
+        CRect rcCleared(std::max(rcRead.left, m_rcClient.left), std::max(rcRead.top, m_rcClient.top),
+                        std::min(rcRead.right, m_rcClient.right), std::min(rcRead.bottom, m_rcClient.bottom));
+        if (!rcCleared.IsRectEmpty())
+            pDC->FillRect(rcCleared, &m_brWhite);
         DrawBoard();
 
         // The scan reads the screen. Where the pixels it reads lie beyond the
         // framebuffer (the window shrank and its repaint has not come yet),
         // it reads the board drawn off the screen instead.
-        CRect rcRead = RC_PATIO;
-        for (const CRect& rc : m_rcStone)
-            rcRead.Unite(CRect(rc.left - kProbeReach, rc.top - kProbeReach, rc.right + kProbeReach,
-                               rc.bottom + kProbeReach));
+        const QImage& screen = FrameBuffer();
         QImage imgBeyond;
-        if (rcRead.right > FrameBuffer().width() || rcRead.bottom > FrameBuffer().height())
+        if (rcRead.right > screen.width() || rcRead.bottom > screen.height())
             imgBeyond = DrawBoardOffScreen(rcRead.right, rcRead.bottom);
         const CFrameDC dcBeyond(imgBeyond);
         const CDC* pBeyond = imgBeyond.isNull() ? nullptr : &dcBeyond;
 
-        for (int x = RC_PATIO.left + 1; x <= RC_PATIO.right - 1; ++x)
-            for (int y = RC_PATIO.top + 1; y <= RC_PATIO.bottom - 1; ++y)
-                if (BoardPixel(*pDC, pBeyond, x, y) == CR_DIRT)
-                    m_nPenalty += kPenaltyPerPixel;
+        m_nPenalty += kPenaltyPerPixel * CountDirt(screen, imgBeyond);
 
         if (m_nPenalty == 0) {
             m_nBonus = kBonus;

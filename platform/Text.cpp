@@ -4,12 +4,18 @@
 #include <QColor>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QHash>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
 
 #include <algorithm>
 #include <map>
+#include <memory>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -106,38 +112,187 @@ CDeviceFont ResolveFont(const QString& strFace, int nHeight, int nWeight, const 
     return {MakeQFont(strFace, PixelSizeFor(strFace, nCell, nWeight, pDevice), nWeight)};
 }
 
+// What one font has measured on one kind of device: the advance of each
+// piece of text it was asked for (in the font's own units) and each line's
+// ink box. The game draws the same few texts again and again, so every word
+// is shaped once and later lines are measured from the sums.
+struct CMeasured {
+    QFont font;
+    int nDpi = 0;
+    qreal scale = 1.0;
+    bool bScaled = false;
+    int nAscent = 0;
+    int nLineHeight = 0;
+    QHash<QString, qreal> advances;
+    QHash<QString, QRect> inkBoxes;
+    // The glyphs of the digits and the minus sign, shaped once: numbers are
+    // drawn from them (the status panel draws one at every charge).
+    bool bDigitsMade = false;
+    bool bDigitsUsable = false;
+    QRawFont digitFont;
+    quint32 digitGlyphs[11] = {};
+    qreal digitAdvances[11] = {};
+};
+
+constexpr char kDigitChars[] = "0123456789-";
+
+int DigitIndex(QChar ch)
+{
+    if (ch >= u'0' && ch <= u'9')
+        return ch.unicode() - u'0';
+    return ch == u'-' ? 10 : -1;
+}
+
+// Shapes each digit and the minus sign on its own. A number's glyphs then
+// stand where drawing the whole number puts them: at the sums of the
+// advances before them.
+void MakeDigitGlyphs(CMeasured& measured, const QPaintDevice* pDevice)
+{
+    measured.bDigitsMade = true;
+    const QFontMetricsF fmf = pDevice ? QFontMetricsF(measured.font, pDevice) : QFontMetricsF(measured.font);
+    for (int i = 0; i < 11; ++i) {
+        QTextLayout layout(QString(QLatin1Char(kDigitChars[i])), measured.font, const_cast<QPaintDevice*>(pDevice));
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (runs.size() != 1 || runs[0].glyphIndexes().size() != 1)
+            return;
+        if (i == 0)
+            measured.digitFont = runs[0].rawFont();
+        else if (runs[0].rawFont() != measured.digitFont)
+            return;  // the digits come from more than one face
+        measured.digitGlyphs[i] = runs[0].glyphIndexes()[0];
+        measured.digitAdvances[i] = fmf.horizontalAdvance(QString(QLatin1Char(kDigitChars[i])));
+    }
+    measured.bDigitsUsable = true;
+}
+
+// A run of digits (with minus signs) drawn from the shaped digits; false when
+// the run holds anything else.
+bool DrawDigits(QPainter& painter, CMeasured& measured, const QPaintDevice* pDevice, const QString& str,
+                QPoint baseline)
+{
+    if (str.isEmpty() || str.size() > 32)
+        return false;
+    for (QChar ch : str)
+        if (DigitIndex(ch) < 0)
+            return false;
+    if (!measured.bDigitsMade)
+        MakeDigitGlyphs(measured, pDevice);
+    if (!measured.bDigitsUsable)
+        return false;
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    qreal x = 0;
+    for (QChar ch : str) {
+        const int i = DigitIndex(ch);
+        glyphs.append(measured.digitGlyphs[i]);
+        positions.append(QPointF(x, 0));
+        x += measured.digitAdvances[i];
+    }
+    QGlyphRun run;
+    run.setRawFont(measured.digitFont);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(baseline), run);
+    return true;
+}
+
+// The texts are the game's own, so a handful of fonts with a few hundred
+// pieces each; a cache grown past this is started afresh.
+constexpr qsizetype kMaxCachedPieces = 8192;
+
+CMeasured& MeasuredFor(const CDeviceFont& font, const QPaintDevice* pDevice)
+{
+    static std::vector<std::unique_ptr<CMeasured>> s_fonts;
+    const int nDpi = DeviceDpi(pDevice);
+    for (const auto& pEntry : s_fonts)
+        if (pEntry->nDpi == nDpi && pEntry->bScaled == font.bScaled && pEntry->scale == font.scale &&
+            pEntry->font == font.font)
+            return *pEntry;
+    if (s_fonts.size() >= 64)
+        s_fonts.clear();
+    auto pEntry = std::make_unique<CMeasured>();
+    pEntry->font = font.font;
+    pEntry->nDpi = nDpi;
+    pEntry->scale = font.scale;
+    pEntry->bScaled = font.bScaled;
+    const QFontMetrics fm = pDevice ? QFontMetrics(font.font, pDevice) : QFontMetrics(font.font);
+    const QFontMetricsF fmf = pDevice ? QFontMetricsF(font.font, pDevice) : QFontMetricsF(font.font);
+    pEntry->nAscent = font.bScaled ? qRound(fmf.ascent() * font.scale) : fm.ascent();
+    pEntry->nLineHeight =
+        font.bScaled ? qRound((fmf.ascent() + fmf.descent()) * font.scale) : fm.ascent() + fm.descent();
+    s_fonts.push_back(std::move(pEntry));
+    return *s_fonts.back();
+}
+
 // Text measures in whole device pixels. At the font's own size they are Qt's
 // whole-pixel metrics; a scaled font's lines are exactly its cell height apart.
+// A string's advance is the sum of its glyphs' advances, rounded once, so the
+// advance of a line is also the rounded sum of its pieces' advances.
 class CTextMeasure {
 public:
     CTextMeasure(const CDeviceFont& font, const QPaintDevice* pDevice)
-        : m_font(font), m_fm(font.font, pDevice), m_fmf(font.font, pDevice)
+        : m_font(font), m_pDevice(pDevice), m_measured(MeasuredFor(font, pDevice))
     {
     }
-    int Ascent() const { return m_font.bScaled ? qRound(m_fmf.ascent() * m_font.scale) : m_fm.ascent(); }
-    int LineHeight() const
+    int Ascent() const { return m_measured.nAscent; }
+    int LineHeight() const { return m_measured.nLineHeight; }
+    // The unrounded advance of a piece of text, in the font's own units.
+    qreal PieceAdvance(QStringView piece) const
     {
-        return m_font.bScaled ? qRound((m_fmf.ascent() + m_fmf.descent()) * m_font.scale)
-                              : m_fm.ascent() + m_fm.descent();
+        if (piece.isEmpty())
+            return 0;
+        QHash<QString, qreal>& advances = m_measured.advances;
+        const QString key = piece.toString();
+        if (auto it = advances.constFind(key); it != advances.cend())
+            return *it;
+        if (advances.size() >= kMaxCachedPieces)
+            advances.clear();
+        const qreal advance = Metrics().horizontalAdvance(key);
+        advances.insert(key, advance);
+        return advance;
     }
-    int Advance(const QString& str) const
-    {
-        return m_font.bScaled ? qRound(m_fmf.horizontalAdvance(str) * m_font.scale) : m_fm.horizontalAdvance(str);
-    }
+    // Whole device pixels of a sum of piece advances.
+    int Rounded(qreal advance) const { return m_font.bScaled ? qRound(advance * m_font.scale) : qRound(advance); }
+    int Advance(QStringView str) const { return Rounded(PieceAdvance(str)); }
     // Every pixel the text may touch, from its baseline point.
     QRect InkBox(const QString& str, QPoint baseline) const
     {
-        const QRect rcInk = m_font.bScaled
-                                ? QRectF(m_fmf.boundingRect(str).topLeft() * m_font.scale,
-                                         m_fmf.boundingRect(str).size() * m_font.scale).toAlignedRect()
-                                : m_fm.boundingRect(str);
-        return rcInk.translated(baseline).adjusted(-2, -2, 2, 2);
+        QHash<QString, QRect>& boxes = m_measured.inkBoxes;
+        auto it = boxes.constFind(str);
+        if (it == boxes.cend()) {
+            if (boxes.size() >= kMaxCachedPieces)
+                boxes.clear();
+            const QRect rcInk =
+                m_font.bScaled ? QRectF(Metrics().boundingRect(str).topLeft() * m_font.scale,
+                                        Metrics().boundingRect(str).size() * m_font.scale)
+                                     .toAlignedRect()
+                               : WholeMetrics().boundingRect(str);
+            it = boxes.insert(str, rcInk.adjusted(-2, -2, 2, 2));
+        }
+        return it->translated(baseline);
     }
 
 private:
+    const QFontMetricsF& Metrics() const
+    {
+        if (!m_pFmf)
+            m_pFmf.emplace(m_pDevice ? QFontMetricsF(m_font.font, m_pDevice) : QFontMetricsF(m_font.font));
+        return *m_pFmf;
+    }
+    const QFontMetrics& WholeMetrics() const
+    {
+        if (!m_pFm)
+            m_pFm.emplace(m_pDevice ? QFontMetrics(m_font.font, m_pDevice) : QFontMetrics(m_font.font));
+        return *m_pFm;
+    }
     const CDeviceFont& m_font;
-    QFontMetrics m_fm;
-    QFontMetricsF m_fmf;
+    const QPaintDevice* m_pDevice;
+    CMeasured& m_measured;
+    mutable std::optional<QFontMetricsF> m_pFmf;
+    mutable std::optional<QFontMetrics> m_pFm;
 };
 
 void Unite(CRect& rcAcc, const QRect& r)
@@ -147,8 +302,11 @@ void Unite(CRect& rcAcc, const QRect& r)
 
 // Splits one paragraph (no line feeds) into lines no wider than nWidth,
 // breaking between words at spaces. The spaces at a break belong to neither
-// line; a word too wide for the line stands on a line of its own.
-void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWidth, std::vector<QString>& lines)
+// line; a word too wide for the line stands on a line of its own. Each word
+// and each run of spaces is measured once; a line's width is the sum of its
+// pieces. The lines go into lines, their widths into widths.
+void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWidth, std::vector<QString>& lines,
+                   std::vector<int>& widths)
 {
     const qsizetype n = strPara.size();
     auto skipSpaces = [&](qsizetype i) {
@@ -158,11 +316,15 @@ void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWid
     };
     if (skipSpaces(0) == n) {  // empty or blank: one empty line
         lines.push_back(strPara);
+        widths.push_back(measure.Advance(strPara));
         return;
     }
+    const QStringView para(strPara);
     qsizetype start = 0;  // the paragraph keeps its leading spaces
     while (start < n) {
         qsizetype lineEnd = -1;
+        int nLineWidth = 0;
+        qreal lineAdvance = 0;  // of start .. pos
         qsizetype pos = start;
         for (;;) {
             const qsizetype wordStart = skipSpaces(pos);
@@ -171,14 +333,20 @@ void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWid
             qsizetype wordEnd = wordStart;
             while (wordEnd < n && strPara[wordEnd] != u' ')
                 ++wordEnd;
-            if (lineEnd >= 0 && measure.Advance(strPara.mid(start, wordEnd - start)) > nWidth)
+            const qreal advance = lineAdvance + measure.PieceAdvance(para.sliced(pos, wordStart - pos)) +
+                                  measure.PieceAdvance(para.sliced(wordStart, wordEnd - wordStart));
+            const int nAdvance = measure.Rounded(advance);
+            if (lineEnd >= 0 && nAdvance > nWidth)
                 break;
             lineEnd = wordEnd;
+            nLineWidth = nAdvance;
+            lineAdvance = advance;
             pos = wordEnd;
         }
         if (lineEnd < 0)
             break;  // only the spaces after the last word remain
         lines.push_back(strPara.mid(start, lineEnd - start));
+        widths.push_back(nLineWidth);
         start = skipSpaces(lineEnd);
     }
 }
@@ -261,7 +429,8 @@ void CDC::PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& run
             painter.setPen(crText);
             for (const TextRun& run : runs) {
                 if (!font.bScaled) {
-                    painter.drawText(run.baseline, run.text);
+                    if (!DrawDigits(painter, MeasuredFor(font, Device()), Device(), run.text, run.baseline))
+                        painter.drawText(run.baseline, run.text);
                     continue;
                 }
                 painter.save();
@@ -282,6 +451,7 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
     const int nLineHeight = measure.LineHeight();
 
     std::vector<QString> lines;
+    std::vector<int> widths;
     if (nFormat & DT_SINGLELINE) {
         lines.push_back(WithoutLineBreaks(str));
     } else if (!str.isEmpty()) {
@@ -291,7 +461,7 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
         const QStringList paragraphs = strText.split(u'\n');
         for (const QString& strPara : paragraphs) {
             if (nFormat & DT_WORDBREAK)
-                WrapParagraph(strPara, measure, rc.Width(), lines);
+                WrapParagraph(strPara, measure, rc.Width(), lines, widths);
             else
                 lines.push_back(strPara);
         }
@@ -311,7 +481,7 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
             break;  // everything further down is cut off
         if (y + nLineHeight <= rc.top || lines[i].isEmpty())
             continue;
-        const int nWidth = measure.Advance(lines[i]);
+        const int nWidth = i < widths.size() ? widths[i] : measure.Advance(lines[i]);
         const int x = (nFormat & DT_CENTER) ? rc.left + (rc.Width() - nWidth) / 2 : rc.left;
         runs.push_back({lines[i], QPoint(x, y + nAscent), QRect(x, y, nWidth, nLineHeight)});
         Unite(rcInk, runs.back().box);

@@ -15,24 +15,15 @@ namespace {
 
 constexpr int kPay = 8000;
 constexpr int kBonus = 2400;
-constexpr COLORREF kBlack = 0x00000000;
 constexpr COLORREF kWhite = 0x00FFFFFF;
 constexpr int kMaxMessages = 40;
-// A view that stays halted this many events is replaced by a new one.
+// A view that stays halted this many events gets a fresh game.
 constexpr long kHaltedEventsBeforeNewView = 40;
-// Every so often the whole board is compared, not only what an event touched.
-constexpr long kEventsBetweenWholeChecks = 150;
-
-// The patio's interior, where the dirt shows.
-constexpr CRect kInterior(451, 351, 1003, 639);
-
-// A perfect arrangement of layout 2 (shown as 3): the patio fully covered and
-// no two stones of one colour sharing an edge.
-constexpr CRect kLayout2Solution[NUM_STONES] = {
-    {853, 591, 923, 639}, {923, 591, 1003, 639}, {773, 543, 853, 639}, {693, 495, 773, 639},
-    {613, 447, 693, 639}, {853, 543, 1003, 591}, {773, 495, 1003, 543}, {693, 447, 1003, 495},
-    {613, 399, 1003, 447}, {533, 351, 1003, 399}, {533, 399, 613, 639}, {451, 351, 533, 639},
-};
+// Every so often the whole board is compared, not only what events touched.
+constexpr long kEventsBetweenWholeChecks = 500;
+// What the events drew is compared with a fresh drawing every few events,
+// since the fresh drawing costs more than the events themselves.
+constexpr long kEventsBetweenBoardChecks = 64;
 
 bool IsEmpty(const CRect& rc) { return rc.right <= rc.left || rc.bottom <= rc.top; }
 
@@ -45,17 +36,48 @@ CRect Intersect(const CRect& a, const CRect& b)
 
 bool Overlap(const CRect& a, const CRect& b) { return !IsEmpty(Intersect(a, b)); }
 
-long long Area(const CRect& rc) { return IsEmpty(rc) ? 0 : (long long)rc.Width() * rc.Height(); }
+CRect Shifted(const CRect& rc, long long dx, long long dy)
+{
+    return CRect(int(rc.left + dx), int(rc.top + dy), int(rc.right + dx), int(rc.bottom + dy));
+}
 
+CRect Union(const CRect& a, const CRect& b)
+{
+    return CRect(std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                 std::max(a.bottom, b.bottom));
+}
+
+// A press hits a stone strictly inside its rectangle.
 bool Hits(const CRect& rc, CPoint pt)
 {
     return rc.left < pt.x && pt.x < rc.right && rc.top < pt.y && pt.y < rc.bottom;
 }
 
-bool Contains(const CRect& rc, int x, int y)
+// The first stone other than nStone that rc overlaps, or -1.
+int OverlapsOther(const CRect& rc, int nStone, const CRect* rcStones)
 {
-    return x >= rc.left && x < rc.right && y >= rc.top && y < rc.bottom;
+    for (int j = 0; j < NUM_STONES; ++j)
+        if (j != nStone && Overlap(rc, rcStones[j]))
+            return j;
+    return -1;
 }
+
+// Where a stone may lie: from one pixel inside the client area's left and top
+// edges to its right edge, and down to the row two vertical units above its
+// bottom.
+CRect Boundary(const CRect& rcClient, int nUnitY)
+{
+    return CRect(rcClient.left + 1, rcClient.top + 1, rcClient.right, rcClient.bottom - 2 * nUnitY + 1);
+}
+
+// A stone at rc has left the boundary on the side it moved towards (dx, dy).
+bool BeyondLeadingSide(const CRect& rc, long long dx, long long dy, const CRect& rcBound)
+{
+    return (dx > 0 && rc.right > rcBound.right) || (dx < 0 && rc.left < rcBound.left) ||
+           (dy > 0 && rc.bottom > rcBound.bottom) || (dy < 0 && rc.top < rcBound.top);
+}
+
+int Sign(long long n) { return (n > 0) - (n < 0); }
 
 std::string Str(const CRect& rc)
 {
@@ -73,13 +95,21 @@ std::string Str(CPoint pt)
 
 int Saturate(long long n) { return int(std::clamp<long long>(n, INT_MIN, INT_MAX)); }
 
-// The layout a set-up picks at this clock: the runtime's generator seeded with
-// the time, its first value modulo five.
-int LayoutPickedAt(std::int64_t nClock)
+// The layout a new game picks at this clock, where the golden cases know it.
+int GoldenLayout(std::int64_t nClock)
 {
-    std::uint32_t nState = static_cast<std::uint32_t>(nClock);
-    nState = nState * 214013u + 2531011u;
-    return int((nState >> 16) & 0x7FFF) % NUM_LAYOUTS;
+    for (const FirstDraw& draw : kFirstDraws)
+        if (std::uint32_t(nClock) == draw.nSeed)
+            return draw.nValue % NUM_LAYOUTS;
+    return -1;
+}
+
+const SizeCase* GoldenSize(int nWidth, int nHeight)
+{
+    for (const SizeCase& c : kScreenSizeCases)
+        if (c.nWidth == nWidth && c.nHeight == nHeight)
+            return &c;
+    return nullptr;
 }
 
 bool IsGameKey(UINT nChar)
@@ -104,15 +134,15 @@ const char* KeyName(UINT nChar)
 struct Size {
     int w, h;
 };
-// Client sizes a new view gets: the accepted range and its edges, and a few
+// Client sizes a new game gets: the accepted range and its edges, and a few
 // short ones where the patio reaches into the prompt line or off the screen.
 constexpr Size kViewSizes[] = {
-    {1020, 700}, {1020, 740}, {1024, 768}, {1100, 800}, {1275, 900}, {1276, 960}, {1276, 961},
-    {1280, 1000}, {1595, 1100}, {1596, 1150}, {1600, 1200}, {1020, 640}, {1300, 500}, {1020, 300},
+    {1020, 700}, {1020, 740}, {1024, 768}, {1100, 800}, {1275, 960}, {1276, 960}, {1276, 961},
+    {1280, 1000}, {1595, 961}, {1596, 960}, {1600, 1150}, {1020, 640}, {1300, 500}, {1020, 300},
 };
 // Sizes a resize picks besides the current one, accepted or not.
 constexpr Size kResizeSizes[] = {
-    {1020, 700}, {1024, 768}, {1596, 1150}, {1600, 1200}, {1019, 700}, {1601, 900},
+    {1020, 700}, {1024, 768}, {1596, 1150}, {1600, 1200}, {1019, 700}, {1601, 1150},
     {800, 600},  {0, 0},      {1, 1},       {1020, 0},    {4000, 3000},
 };
 
@@ -168,11 +198,9 @@ int CInputSource::Range(int lo, int hi)
     return lo + int(Below(std::uint32_t(std::int64_t(hi) - lo + 1)));
 }
 
-// The model -----------------------------------------------------------------
+// The state before an event ----------------------------------------------------
 
-// What the view's fields must hold, kept by the driver from the messages it
-// sends and the game's rules alone.
-struct CFuzzDriver::Model {
+struct CFuzzDriver::Before {
     int nStage = 0;
     int bHalted = 0;
     int bScreenReady = 0;
@@ -180,52 +208,22 @@ struct CFuzzDriver::Model {
     CRect rcFirstClient;
     int nUnitX = 0;
     int nUnitY = 0;
-    int nLayout = 0;
-    CRect rcStone[NUM_STONES];
-    int nCurStone = 0;
-    int bDragging = 0;
-    CPoint ptPress;
-    CPoint ptPrevious;
     int nCost = 0;
     int nTotal = 0;
     int nPenalty = 0;
     int nBonus = 0;
     int nProfit = 0;
-
-    // Set by an event: the cue it must play (0: none), steps it took, and
-    // whether its scoring must be taken from the view (the board was covered,
-    // so the dirt cannot be known from the stones alone).
-    int nCue = 0;
-    long nSteps = 0;
-    bool bScoreFromView = false;
-
-    void NewGame(int nNewLayout)
-    {
-        nStage = 0;
-        bHalted = 0;
-        bScreenReady = 0;
-        bDragging = 0;
-        nCost = nPenalty = nBonus = 0;
-        nLayout = nNewLayout;
-        for (int i = 0; i < NUM_STONES; ++i)
-            rcStone[i] = g_rcLayouts[nLayout][i];
-        nCurStone = 0;
-    }
-};
-
-struct CFuzzDriver::Before {
-    int nStage = 0;
-    int bHalted = 0;
-    int nCost = 0;
-    int nTotal = 0;
     int nLayout = 0;
     int nCurStone = 0;
     int bDragging = 0;
     CRect rcStone[NUM_STONES];
     QString strResults;
     int nPathLen = 0;  // of the current stone
+    CPoint ptPress;    // the driver's record of the drag
+    CPoint ptDrag;
     UINT nChar = 0;
     CPoint point;
+    bool bPainted = false;  // the event ended in a paint
 };
 
 enum class CFuzzDriver::EEvent {
@@ -256,7 +254,7 @@ struct Weight {
 
 // Driver ----------------------------------------------------------------------
 
-CFuzzDriver::CFuzzDriver() : m_pModel(std::make_unique<Model>())
+CFuzzDriver::CFuzzDriver()
 {
     m_pPreviousSound = SetSoundOutput(&m_sounds);
     m_bHaveSounds = FindResource(IDR_THUMP, "sound") != nullptr && FindResource(IDR_BUZZ, "sound") != nullptr;
@@ -296,41 +294,88 @@ void CFuzzDriver::Violation(const std::string& strWhat)
         m_messages.push_back(m_strEvent + ": " + strWhat);
 }
 
+void CFuzzDriver::NewRun()
+{
+    m_nEvents = 0;
+    m_nViolations = 0;
+    m_messages.clear();
+    m_coverage = FuzzCoverage();
+    m_bNewRun = true;
+}
+
 void CFuzzDriver::Start(int nWidth, int nHeight, std::int64_t nClock, bool bPaint)
 {
-    m_pView.reset();
     m_nClock = nClock;
     crt::SetClock([this] { return m_nClock; });
-    m_pView = std::make_unique<CSlabixView>();
-    m_pView->SetUpdateSink([this](const CRect& rc) { m_updates.push_back(rc); });
-
-    Model& m = *m_pModel;
-    m = Model();
-    m.NewGame(LayoutPickedAt(nClock));
-
-    m_pView->SetClientSize(nWidth, nHeight);
+    if (!m_pView) {
+        m_pView = std::make_unique<CSlabixView>();
+        m_pView->SetUpdateSink([this](const CRect& rc) { m_updates.push_back(rc); });
+    } else {
+        // The view kept from before plays a new game as a program started
+        // afresh does: the set-up of the first game, and no screen layout
+        // or screen fonts until its first paint.
+        CSlabixView& v = *m_pView;
+        v.SetUpGame(TRUE);
+        v.m_rcClient = v.m_rcFirstClient = v.m_rcText = v.m_rcPrompt = v.m_rcCost = v.m_rcLayoutNo = CRect();
+        v.m_rcWork = v.m_rcPatio = CRect();
+        v.m_nUnitX = v.m_nUnitY = 0;
+        v.m_nProfit = 0;
+        v.m_strResults.clear();
+        for (CFont* pFont : {&v.m_fontNotice, &v.m_fontText, &v.m_fontSmall, &v.m_fontResults})
+            pFont->DeleteObject();
+    }
+    // A new framebuffer of that size, erased white: one kept from an earlier
+    // game of that size where there is one.
+    QImage& fb = m_pView->FrameBuffer();
+    if (m_framebuffers.size() > 16)
+        m_framebuffers.clear();
+    if (!fb.isNull())
+        std::swap(fb, m_framebuffers[std::make_pair(fb.width(), fb.height())]);
+    const auto it = m_framebuffers.find(std::make_pair(nWidth, nHeight));
+    if (it != m_framebuffers.end() && !it->second.isNull()) {
+        std::swap(fb, it->second);
+        fb.fill(Qt::white);
+    } else {
+        m_pView->SetClientSize(nWidth, nHeight);
+    }
     m_bBoardShowing = false;
+    m_bEndNext = false;
+    m_nBurstLeft = 0;
     m_nHaltedEvents = 0;
+    m_pending.clear();
     m_ptPointer = CPoint(nWidth / 2, nHeight / 2);
+    m_nCost = 0;
+    CheckNewGame();
     if (bPaint) {
-        ModelPaint();
+        const Before before = Snapshot();
+        m_updates.clear();
         m_pView->Paint();
+        CheckPaint(before);
     }
     m_updates.clear();
     m_sounds.m_played.clear();
-    CheckAgainstModel();
     CheckInvariants();
+}
+
+// A clock second for a new game: as the bytes give it, or (for even values)
+// one whose layout the golden cases know.
+std::int64_t CFuzzDriver::PickClock(CInputSource& src)
+{
+    const std::uint32_t n = src.Word();
+    return (n & 1) ? std::int64_t(n) : std::int64_t(kFirstDraws[(n >> 1) % std::size(kFirstDraws)].nSeed);
 }
 
 void CFuzzDriver::NewView(CInputSource& src)
 {
     const Size& size = kViewSizes[src.Below(std::size(kViewSizes))];
-    Start(size.w, size.h, std::int64_t(src.Word()), src.Below(8) != 0);
+    const std::int64_t nClock = PickClock(src);
+    Start(size.w, size.h, nClock, src.Below(8) != 0);
 }
 
 void CFuzzDriver::Run(CInputSource& src, long nMaxEvents)
 {
-    if (!m_pView) {
+    if (!m_pView || m_bNewRun) {
+        m_bNewRun = false;
         m_strEvent = "start";
         NewView(src);
     }
@@ -344,8 +389,16 @@ CFuzzDriver::Before CFuzzDriver::Snapshot() const
     Before before;
     before.nStage = v.m_nStage;
     before.bHalted = v.m_bHalted;
+    before.bScreenReady = v.m_bScreenReady;
+    before.rcClient = v.m_rcClient;
+    before.rcFirstClient = v.m_rcFirstClient;
+    before.nUnitX = v.m_nUnitX;
+    before.nUnitY = v.m_nUnitY;
     before.nCost = v.m_nCost;
     before.nTotal = v.m_nTotalProfit;
+    before.nPenalty = v.m_nPenalty;
+    before.nBonus = v.m_nBonus;
+    before.nProfit = v.m_nProfit;
     before.nLayout = v.m_nLayout;
     before.nCurStone = v.m_nCurStone;
     before.bDragging = v.m_bDragging;
@@ -353,6 +406,8 @@ CFuzzDriver::Before CFuzzDriver::Snapshot() const
     before.strResults = v.m_strResults;
     if (v.m_nCurStone >= 0 && v.m_nCurStone < NUM_STONES)
         before.nPathLen = v.m_nPathLen[v.m_nCurStone];
+    before.ptPress = m_ptPress;
+    before.ptDrag = m_ptDrag;
     return before;
 }
 
@@ -368,10 +423,6 @@ void CFuzzDriver::BeginEvent(const std::string& strWhat)
                  (v.m_bHalted ? ", halted) " : ") ") + strWhat;
     m_updates.clear();
     m_sounds.m_played.clear();
-    Model& m = *m_pModel;
-    m.nCue = 0;
-    m.nSteps = 0;
-    m.bScoreFromView = false;
 }
 
 void CFuzzDriver::SendKey(UINT nChar)
@@ -382,14 +433,18 @@ void CFuzzDriver::SendKey(UINT nChar)
     BeginEvent(std::string("key ") + (pszName ? pszName : std::to_string(nChar)));
     ++m_coverage.nKeys;
 
-    Model& m = *m_pModel;
-    if (nChar == VK_SPACE && !m.bHalted && (m.nStage == 2 || m.nStage == 3))
-        ++m_coverage.nNewGames;
-    ModelKey(nChar);
-    m_pView->OnKeyDown(nChar, 1, 0);
-    m_coverage.nSteps += m.nSteps;
-
     const CSlabixView& v = *m_pView;
+    const bool bLive = !before.bHalted;
+    m_nDirt = -1;
+    if (bLive && nChar == VK_END && before.nStage == 1 && ScreenIsClient())
+        m_nDirt = FreshDirt();  // End draws the board afresh and counts its dirt
+    m_pView->OnKeyDown(nChar, 1, 0);
+
+    if (bLive && nChar == VK_SPACE && (before.nStage == 2 || before.nStage == 3)) {
+        ++m_coverage.nNewGames;
+        m_nCost = 0;
+        CheckNewGame();
+    }
     if (!v.m_bHalted && v.m_nStage == 1) {
         if (nChar == VK_SPACE)
             m_bBoardShowing = ScreenIsClient();
@@ -423,7 +478,7 @@ void CFuzzDriver::Step(CInputSource& src)
     }();
 
     if (m_pView->m_bHalted == 1 && ++m_nHaltedEvents > kHaltedEventsBeforeNewView) {
-        m_strEvent = "event " + std::to_string(m_nEvents + 1) + " new view after a halt";
+        m_strEvent = "event " + std::to_string(m_nEvents + 1) + " new game after a halt";
         ++m_nEvents;
         NewView(src);
         return;
@@ -485,7 +540,6 @@ CPoint CFuzzDriver::PickPointNear(CInputSource& src, const CRect& rc)
 void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
 {
     CSlabixView& v = *m_pView;
-    Model& m = *m_pModel;
 
     if (eEvent == EEvent::GameKey || eEvent == EEvent::AnyKey) {
         UINT nChar = 0;
@@ -499,8 +553,8 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         } else {
             nChar = src.Below(4) == 0 ? src.Word() : src.Below(256);
         }
-        if (nChar == VK_SPACE && (m.nStage == 2 || m.nStage == 3))
-            m_nClock = std::int64_t(src.Word());  // picks the next game's layout
+        if (nChar == VK_SPACE && (v.m_nStage == 2 || v.m_nStage == 3))
+            m_nClock = PickClock(src);  // picks the next game's layout
         SendKey(nChar);
         return;
     }
@@ -509,6 +563,7 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
     BeginEvent("");
     std::ostringstream osEvent;
     osEvent << m_strEvent;
+    const bool bDragging = v.m_bDragging != 0;
 
     bool bWholeCheck = false;
     switch (eEvent) {
@@ -516,7 +571,7 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
     case EEvent::PressAnywhere: {
         CPoint pt;
         if (eEvent == EEvent::PressStone) {
-            const int i = src.Below(3) == 0 ? m.nCurStone : int(src.Below(NUM_STONES));
+            const int i = src.Below(3) == 0 ? v.m_nCurStone : int(src.Below(NUM_STONES));
             pt = PickPointNear(src, v.m_rcStone[std::clamp(i, 0, NUM_STONES - 1)]);
         } else {
             pt = PickPoint(src);
@@ -526,7 +581,6 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         before.point = pt;
         m_ptPointer = pt;
         ++m_coverage.nPresses;
-        ModelPress(pt);
         v.OnLButtonDown(0, pt);
         break;
     }
@@ -554,14 +608,13 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         before.point = pt;
         m_ptPointer = pt;
         ++m_coverage.nMoves;
-        ModelMove(pt);
         v.OnMouseMove(0, pt);
         break;
     }
     case EEvent::Release: {
         CPoint pt;
         switch (src.Below(3)) {
-        case 0: pt = m.ptPress; break;
+        case 0: pt = m_ptPress; break;
         case 1: pt = m_ptPointer; break;
         default: pt = PickPoint(src); break;
         }
@@ -569,7 +622,6 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         m_strEvent = osEvent.str();
         before.point = pt;
         m_ptPointer = pt;
-        ModelRelease(pt);
         v.OnLButtonUp(0, pt);
         break;
     }
@@ -577,7 +629,7 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         osEvent << "paint";
         m_strEvent = osEvent.str();
         ++m_coverage.nPaints;
-        ModelPaint();
+        before.bPainted = true;
         v.Paint();
         if (!v.m_bHalted && v.m_nStage == 1 && ScreenIsClient()) {
             m_bBoardShowing = true;
@@ -598,7 +650,7 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         v.SetClientSize(size.w, size.h);
         m_bBoardShowing = false;
         if (src.Below(4) != 0) {  // the window system's paint follows
-            ModelPaint();
+            before.bPainted = true;
             v.Paint();
             if (!v.m_bHalted && v.m_nStage == 1 && ScreenIsClient()) {
                 m_bBoardShowing = true;
@@ -619,7 +671,7 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         bWholeCheck = m_bBoardShowing;
         break;
     case EEvent::NewView:
-        osEvent << "new view";
+        osEvent << "new game";
         m_strEvent = osEvent.str();
         NewView(src);
         return;
@@ -634,7 +686,6 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         before.point = pt;
         m_ptPointer = pt;
         ++m_coverage.nPresses;
-        ModelPress(pt);
         v.OnLButtonDown(0, pt);
         if (src.Below(4) == 0 && v.m_bDragging)
             m_nBurstLeft = 1050;
@@ -645,259 +696,23 @@ void CFuzzDriver::PlayEvent(CInputSource& src, EEvent eEvent)
         break;
     }
 
+    // The driver's record of the drag, kept from the messages it sent.
+    const bool bPress = eEvent == EEvent::PressStone || eEvent == EEvent::PressAnywhere || eEvent == EEvent::LongDrag;
+    const bool bMove = eEvent == EEvent::MoveSmall || eEvent == EEvent::MoveMedium || eEvent == EEvent::MoveHuge;
+    const bool bPlay = !before.bHalted && before.nStage == 1;
+    if (bPlay && bPress && v.m_bDragging)
+        m_ptPress = m_ptDrag = before.point;
+    else if (bPlay && bMove && bDragging)
+        m_ptDrag = before.point;
+
     if (before.bHalted == 0 && v.m_bHalted == 1)
         ++m_coverage.nHalts;
-    const bool bMoved = eEvent == EEvent::MoveSmall || eEvent == EEvent::MoveMedium || eEvent == EEvent::MoveHuge;
-    if (bMoved && v.m_bDragging && v.m_nCurStone == before.nCurStone && v.m_nCurStone >= 0 &&
+    if (bMove && v.m_bDragging && v.m_nCurStone == before.nCurStone && v.m_nCurStone >= 0 &&
         v.m_nCurStone < NUM_STONES && v.m_nPathLen[v.m_nCurStone] < before.nPathLen)
         ++m_coverage.nPathWraps;
-    m_coverage.nSteps += m.nSteps;
     CheckEvent(before, eEvent);
     if (bWholeCheck)
-        CheckBoard(true, before);
-}
-
-// Model transitions -------------------------------------------------------------
-
-void CFuzzDriver::ModelStep(CSlabixView::EStep eStep, bool bByHand, long& nStepsTaken, int& nCue)
-{
-    Model& m = *m_pModel;
-    CRect& rc = m.rcStone[m.nCurStone];
-    bool bLeaves = true;
-    switch (eStep) {
-    case CSlabixView::STEP_RIGHT: bLeaves = !(rc.right <= m.rcClient.right - 1); break;
-    case CSlabixView::STEP_LEFT: bLeaves = !(rc.left >= m.rcClient.left + 2); break;
-    case CSlabixView::STEP_DOWN: bLeaves = !(rc.bottom <= m.rcClient.bottom - 2 * m.nUnitY); break;
-    case CSlabixView::STEP_UP: bLeaves = !(rc.top >= m.rcClient.top + 2); break;
-    }
-    if (bLeaves) {
-        nCue = IDR_BUZZ;
-        m.bDragging = 0;
-        ++m_coverage.nBoundaryStops;
-        return;
-    }
-    if (bByHand)
-        m.nCost += 2;
-    for (int j = 0; j < NUM_STONES; ++j) {
-        if (j == m.nCurStone)
-            continue;
-        const CRect& o = m.rcStone[j];
-        const bool bRow = rc.top < o.bottom && rc.bottom > o.top;
-        const bool bColumn = rc.left < o.right && rc.right > o.left;
-        bool bHit = false;
-        switch (eStep) {
-        case CSlabixView::STEP_RIGHT: bHit = rc.right == o.left && bRow; break;
-        case CSlabixView::STEP_LEFT: bHit = rc.left == o.right && bRow; break;
-        case CSlabixView::STEP_DOWN: bHit = rc.bottom == o.top && bColumn; break;
-        case CSlabixView::STEP_UP: bHit = rc.top == o.bottom && bColumn; break;
-        }
-        if (bHit) {
-            nCue = IDR_THUMP;
-            m.bDragging = 0;
-            if (!bByHand) {
-                m.nCost += 200;
-                ++m_coverage.nCharges;
-            }
-            ++m_coverage.nCollisionStops;
-            return;
-        }
-    }
-    switch (eStep) {
-    case CSlabixView::STEP_RIGHT: ++rc.left, ++rc.right; break;
-    case CSlabixView::STEP_LEFT: --rc.left, --rc.right; break;
-    case CSlabixView::STEP_DOWN: ++rc.top, ++rc.bottom; break;
-    case CSlabixView::STEP_UP: --rc.top, --rc.bottom; break;
-    }
-    ++nStepsTaken;
-}
-
-void CFuzzDriver::ModelKey(UINT nChar)
-{
-    Model& m = *m_pModel;
-    if (m.bHalted)
-        return;
-    switch (nChar) {
-    case VK_SPACE:
-        if (m.nStage == 2 || m.nStage == 3)
-            m.NewGame(LayoutPickedAt(m_nClock));
-        m.nStage = 1;
-        break;
-    case VK_END:
-        if (m.nStage >= 1)
-            ModelScore();
-        break;
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN:
-        if (m.nStage == 1) {
-            static constexpr CSlabixView::EStep kSteps[] = {CSlabixView::STEP_LEFT, CSlabixView::STEP_UP,
-                                                           CSlabixView::STEP_RIGHT, CSlabixView::STEP_DOWN};
-            int nCue = 0;
-            ModelStep(kSteps[nChar - VK_LEFT], true, m.nSteps, nCue);
-            m.nCue = nCue;
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-// The End command. The dirt and the bonus follow from the stones when the
-// board is what the screen shows; the money follows from them.
-void CFuzzDriver::ModelScore()
-{
-    Model& m = *m_pModel;
-    if (m.nStage == 1) {
-        // The prompt line and the status panel lie below the play area; when
-        // that reaches into the patio, the screen shows them over the dirt.
-        const bool bKnown = m_bBoardShowing && m.rcClient.bottom - 2 * m.nUnitY >= RC_PATIO.bottom;
-        if (!bKnown) {
-            m.bScoreFromView = true;
-            m.nStage = 2;
-            return;
-        }
-        long long nCovered = 0;
-        for (const CRect& rc : m.rcStone)
-            nCovered += Area(Intersect(rc, kInterior));
-        m.nPenalty = int(4 * (Area(kInterior) - nCovered));
-        m.nBonus = 0;
-        if (m.nPenalty == 0) {
-            // What the board shows at a pixel.
-            auto colour = [&m](int x, int y) -> COLORREF {
-                for (int i = 0; i < NUM_STONES; ++i) {
-                    const CRect& rc = m.rcStone[i];
-                    if (Contains(rc, x, y))
-                        return (x == rc.left || x == rc.right - 1 || y == rc.top || y == rc.bottom - 1)
-                                   ? kBlack
-                                   : g_crStoneColour[i];
-                }
-                if (Contains(RC_PATIO, x, y))
-                    return (x == RC_PATIO.left || x == RC_PATIO.right - 1 || y == RC_PATIO.top ||
-                            y == RC_PATIO.bottom - 1)
-                               ? kBlack
-                               : CR_DIRT;
-                return kWhite;
-            };
-            m.nBonus = kBonus;
-            for (int i = 0; i < NUM_STONES && m.nBonus; ++i) {
-                const int L = m.rcStone[i].left, T = m.rcStone[i].top, R = m.rcStone[i].right,
-                          B = m.rcStone[i].bottom;
-                const int probes[8][4] = {
-                    {L + 2, T + 1, L - 3, T + 1}, {L + 2, B - 2, L - 3, B - 2}, {R - 3, T + 1, R + 2, T + 1},
-                    {R - 3, B - 2, R + 2, B - 2}, {L + 1, T + 2, L + 1, T - 3}, {R - 2, T + 2, R - 2, T - 3},
-                    {L + 1, B - 3, L + 1, B + 2}, {R - 2, B - 3, R - 2, B + 2},
-                };
-                for (const auto& p : probes)
-                    if (colour(p[0], p[1]) == colour(p[2], p[3])) {
-                        m.nBonus = 0;
-                        break;
-                    }
-            }
-        }
-        m.nStage = 2;
-    }
-    m.nProfit = kPay + m.nBonus - m.nPenalty - m.nCost;
-    if (m.nProfit < 1)
-        m.nProfit = 0;
-    if (m.nProfit > 0) {
-        if (m.nStage == 2)
-            m.nTotal += m.nProfit;
-        m.nStage = 3;
-    }
-}
-
-void CFuzzDriver::ModelPress(CPoint point)
-{
-    Model& m = *m_pModel;
-    if (m.bHalted || m.nStage != 1)
-        return;
-    m.bDragging = 0;
-    if (!Hits(m.rcStone[m.nCurStone], point)) {
-        int nHit = -1;
-        for (int i = 0; i < NUM_STONES && nHit < 0; ++i)
-            if (Hits(m.rcStone[i], point))
-                nHit = i;
-        if (nHit < 0) {
-            m.nCurStone = 0;
-            return;
-        }
-        m.nCurStone = nHit;
-    }
-    m.ptPress = m.ptPrevious = point;
-    m.bDragging = 1;
-}
-
-void CFuzzDriver::ModelMove(CPoint point)
-{
-    Model& m = *m_pModel;
-    if (m.bHalted || !m.bDragging || m.nStage != 1)
-        return;
-    const long long nDx = (long long)point.x - m.ptPrevious.x;
-    const long long nDy = (long long)point.y - m.ptPrevious.y;
-    m.ptPrevious = point;
-    int nCue = 0;
-    const long nBefore = m.nSteps;
-    for (long long n = std::llabs(nDx); n > 0 && nCue == 0; --n) {
-        ModelStep(nDx > 0 ? CSlabixView::STEP_RIGHT : CSlabixView::STEP_LEFT, false, m.nSteps, nCue);
-        if (m.nSteps - nBefore > 100000) {
-            Violation("the model's stone ran more than 100000 steps");
-            break;
-        }
-    }
-    for (long long n = std::llabs(nDy); n > 0 && nCue == 0; --n) {
-        ModelStep(nDy > 0 ? CSlabixView::STEP_DOWN : CSlabixView::STEP_UP, false, m.nSteps, nCue);
-        if (m.nSteps - nBefore > 100000) {
-            Violation("the model's stone ran more than 100000 steps");
-            break;
-        }
-    }
-    m.nCue = nCue;
-}
-
-void CFuzzDriver::ModelRelease(CPoint point)
-{
-    Model& m = *m_pModel;
-    if (m.bHalted || m.nStage != 1)
-        return;
-    if (m.bDragging && point != m.ptPress) {
-        m.nCost += 200;
-        ++m_coverage.nCharges;
-    }
-    m.bDragging = 0;
-}
-
-void CFuzzDriver::ModelPaint()
-{
-    Model& m = *m_pModel;
-    const QImage& fb = m_pView->FrameBuffer();
-    if (fb.isNull())
-        return;  // no client area: the window system does not paint
-    m.rcClient = CRect(0, 0, fb.width(), fb.height());
-    if (m.bScreenReady && m.rcClient != m.rcFirstClient) {
-        m.bHalted = 1;
-        return;
-    }
-    m.nUnitX = m.nUnitY = 10;
-    const int w = m.rcClient.right;
-    if (w < 1020 || w > 1600) {
-        m.bHalted = 1;
-        return;
-    }
-    if (w < 1276) {
-        m.nUnitX = m.nUnitY = 12;
-    } else if (w < 1596) {
-        m.nUnitX = 14;
-        m.nUnitY = m.rcClient.bottom > 960 ? 14 : 13;
-    } else {
-        m.nUnitX = m.nUnitY = 16;
-    }
-    if (!m.bScreenReady) {
-        m.rcFirstClient = m.rcClient;
-        m.bScreenReady = 1;
-    }
-    if ((m.nStage == 2 || m.nStage == 3) && !m.bHalted)
-        ModelScore();  // the results redrawn: the same figures
+        CheckBoard(true, {});
 }
 
 // Printing --------------------------------------------------------------------
@@ -906,8 +721,6 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
 {
     CSlabixView& v = *m_pView;
     const bool bAllowed = !(v.m_nStage == 1 || v.m_bHalted == 1);
-    if (bAllowed != !(m_pModel->nStage == 1 || m_pModel->bHalted))
-        Violation("stage or halt differs from the model before printing");
 
     // A preview never shows the print dialog, so asking is safe even when the
     // view would wrongly go on.
@@ -941,14 +754,11 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
     }
 
     // Ink on the page: rows of the header line, and anywhere (small pages).
-    auto inkInRows = [&page](int nTop, int nBottom) {
-        const QRgb white = qRgb(255, 255, 255);
+    const std::vector<QRgb> white(std::size_t(page.width()), qRgb(255, 255, 255));
+    auto inkInRows = [&page, &white](int nTop, int nBottom) {
         long n = 0;
-        for (int y = std::max(0, nTop); y < std::min(nBottom, page.height()); ++y) {
-            const auto* pRow = reinterpret_cast<const QRgb*>(page.constScanLine(y));
-            for (int x = 0; x < page.width(); ++x)
-                n += (pRow[x] | 0xFF000000u) != white;
-        }
+        for (int y = std::max(0, nTop); y < std::min(nBottom, page.height()); ++y)
+            n += std::memcmp(page.constScanLine(y), white.data(), white.size() * sizeof(QRgb)) != 0;
         return n;
     };
     if (bAllowed) {
@@ -969,28 +779,22 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
     }
 }
 
-// A perfect arrangement for layout 2, laid straight into the view's fields
+// The perfect arrangement of layout 2, laid straight into the view's fields
 // (the stones whose place is free), then the board redrawn with space.
 void CFuzzDriver::ArrangeSolution(CInputSource& src)
 {
     CSlabixView& v = *m_pView;
-    Model& m = *m_pModel;
-    if (v.m_bHalted || v.m_nStage != 1 || v.m_nLayout != 2 || m.nLayout != 2)
+    if (v.m_bHalted || v.m_nStage != 1 || v.m_nLayout != 2)
         return;
     const bool bAll = src.Below(2) == 0;
     for (int i = 0; i < NUM_STONES; ++i) {
         if (!bAll && src.Below(2) == 0)
             continue;
-        bool bFree = true;
-        for (int j = 0; j < NUM_STONES; ++j)
-            if (j != i && Overlap(kLayout2Solution[i], v.m_rcStone[j]))
-                bFree = false;
-        if (bFree)
-            v.m_rcStone[i] = m.rcStone[i] = kLayout2Solution[i];
+        if (OverlapsOther(kLayout2Perfect[i], i, v.m_rcStone) < 0)
+            v.m_rcStone[i] = kLayout2Perfect[i];
     }
     // Drags in progress stay as they were; the board comes back with space.
     m_updates.clear();
-    ModelKey(VK_SPACE);
     v.OnKeyDown(VK_SPACE, 1, 0);
     m_bBoardShowing = ScreenIsClient();
     m_bEndNext = src.Below(2) == 0;
@@ -1006,74 +810,71 @@ bool CFuzzDriver::ScreenIsClient() const
 
 // Checks ------------------------------------------------------------------------
 
-void CFuzzDriver::SyncModelFromView()
+// A paint: the client area is the framebuffer; a client area outside the
+// accepted widths, or one that differs from the first after the layout, stops
+// the game for good; otherwise the layout is made once and kept.
+void CFuzzDriver::CheckPaint(const Before& b)
 {
     const CSlabixView& v = *m_pView;
-    Model& m = *m_pModel;
-    m.nStage = v.m_nStage;
-    m.bHalted = v.m_bHalted;
-    m.bScreenReady = v.m_bScreenReady;
-    m.rcClient = v.m_rcClient;
-    m.rcFirstClient = v.m_rcFirstClient;
-    m.nUnitX = v.m_nUnitX;
-    m.nUnitY = v.m_nUnitY;
-    m.nLayout = std::clamp(v.m_nLayout, 0, NUM_LAYOUTS - 1);
-    std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), m.rcStone);
-    m.nCurStone = std::clamp(v.m_nCurStone, 0, NUM_STONES - 1);
-    m.bDragging = v.m_bDragging;
-    if (m.bDragging && v.m_nCurStone >= 0 && v.m_nCurStone < NUM_STONES) {
-        const int n = std::clamp(v.m_nPathLen[v.m_nCurStone], 0, PATH_POINTS - 1);
-        m.ptPress = v.m_ptPath[v.m_nCurStone][0];
-        m.ptPrevious = v.m_ptPath[v.m_nCurStone][n];
+    const QImage& fb = v.FrameBuffer();
+    auto expect = [this](const char* pszField, long long nView, long long nWant) {
+        if (nView != nWant)
+            Violation(std::string(pszField) + " is " + std::to_string(nView) + ", expected " + std::to_string(nWant));
+    };
+    if (fb.isNull()) {  // no client area: the window system does not paint
+        expect("halted", v.m_bHalted, b.bHalted);
+        expect("screen ready", v.m_bScreenReady, b.bScreenReady);
+        return;
     }
-    m.nCost = v.m_nCost;
-    m.nTotal = v.m_nTotalProfit;
-    m.nPenalty = v.m_nPenalty;
-    m.nBonus = v.m_nBonus;
-    m.nProfit = v.m_nProfit;
+    const CRect rcClient(0, 0, fb.width(), fb.height());
+    if (v.m_rcClient != rcClient)
+        Violation("client rectangle " + Str(v.m_rcClient) + " after a paint of " + Str(rcClient));
+    const bool bChanged = b.bScreenReady && rcClient != b.rcFirstClient;
+    const bool bOutside = rcClient.right < 1020 || rcClient.right > 1600;
+    expect("halted", v.m_bHalted, b.bHalted || bChanged || bOutside);
+    if (bChanged || bOutside) {
+        expect("screen ready", v.m_bScreenReady, b.bScreenReady);
+        return;
+    }
+    expect("screen ready", v.m_bScreenReady, 1);
+    const CRect rcFirst = b.bScreenReady ? b.rcFirstClient : rcClient;
+    if (v.m_rcFirstClient != rcFirst)
+        Violation("first client rectangle " + Str(v.m_rcFirstClient) + ", expected " + Str(rcFirst));
+    if (b.bScreenReady) {
+        expect("unit x", v.m_nUnitX, b.nUnitX);
+        expect("unit y", v.m_nUnitY, b.nUnitY);
+    } else if (const SizeCase* pCase = GoldenSize(rcClient.right, rcClient.bottom)) {
+        expect("unit x", v.m_nUnitX, pCase->nUnitX);
+        expect("unit y", v.m_nUnitY, pCase->nUnitY);
+    }
 }
 
-void CFuzzDriver::CheckAgainstModel()
+// A new game: stage 0 or 1, nothing spent or scored, the stones at their
+// layout's start places, the layout the clock picks.
+void CFuzzDriver::CheckNewGame()
 {
     const CSlabixView& v = *m_pView;
-    Model& m = *m_pModel;
-    const long nBefore = m_nViolations;
-    auto expect = [this](const char* pszField, long long nView, long long nModel) {
-        if (nView != nModel)
-            Violation(std::string(pszField) + " is " + std::to_string(nView) + ", expected " +
-                      std::to_string(nModel));
-    };
-    expect("stage", v.m_nStage, m.nStage);
-    expect("halted", v.m_bHalted, m.bHalted);
-    expect("screen ready", v.m_bScreenReady, m.bScreenReady);
-    if (v.m_rcClient != m.rcClient)
-        Violation("client rectangle " + Str(v.m_rcClient) + ", expected " + Str(m.rcClient));
-    if (m.bScreenReady && v.m_rcFirstClient != m.rcFirstClient)
-        Violation("first client rectangle " + Str(v.m_rcFirstClient) + ", expected " + Str(m.rcFirstClient));
-    expect("unit x", v.m_nUnitX, m.nUnitX);
-    expect("unit y", v.m_nUnitY, m.nUnitY);
-    expect("layout", v.m_nLayout, m.nLayout);
+    if (v.m_nCost != 0 || v.m_nPenalty != 0 || v.m_nBonus != 0 || v.m_bScreenReady != 0 || v.m_bDragging != 0 ||
+        v.m_nCurStone != 0)
+        Violation("a new game starts with cost " + std::to_string(v.m_nCost) + ", penalty " +
+                  std::to_string(v.m_nPenalty) + ", bonus " + std::to_string(v.m_nBonus) + ", screen ready " +
+                  std::to_string(v.m_bScreenReady) + ", dragging " + std::to_string(v.m_bDragging) +
+                  ", stone " + std::to_string(v.m_nCurStone));
+    if (v.m_nLayout < 0 || v.m_nLayout >= NUM_LAYOUTS)
+        return;  // an invariant says so
     for (int i = 0; i < NUM_STONES; ++i)
-        if (v.m_rcStone[i] != m.rcStone[i])
-            Violation("stone " + std::to_string(i) + " at " + Str(v.m_rcStone[i]) + ", expected " +
-                      Str(m.rcStone[i]));
-    expect("current stone", v.m_nCurStone, m.nCurStone);
-    expect("dragging", v.m_bDragging, m.bDragging);
-    expect("cost", v.m_nCost, m.nCost);
-    expect("total profit", v.m_nTotalProfit, m.nTotal);
-    expect("penalty", v.m_nPenalty, m.nPenalty);
-    expect("bonus", v.m_nBonus, m.nBonus);
-    expect("profit", v.m_nProfit, m.nProfit);
-    if (m.bDragging && v.m_bDragging && v.m_nCurStone >= 0 && v.m_nCurStone < NUM_STONES) {
-        if (v.m_ptPath[v.m_nCurStone][0] != m.ptPress)
-            Violation("press point " + Str(v.m_ptPath[v.m_nCurStone][0]) + ", expected " + Str(m.ptPress));
-        const int n = v.m_nPathLen[v.m_nCurStone];
-        if (n >= 0 && n < PATH_POINTS && v.m_ptPath[v.m_nCurStone][n] != m.ptPrevious)
-            Violation("newest drag point " + Str(v.m_ptPath[v.m_nCurStone][n]) + ", expected " +
-                      Str(m.ptPrevious));
-    }
-    if (m_nViolations != nBefore)
-        SyncModelFromView();  // report a fault once, not at every later event
+        if (v.m_rcStone[i] != g_rcLayouts[v.m_nLayout][i])
+            Violation("new game: stone " + std::to_string(i) + " not at its start place");
+    const int nGolden = GoldenLayout(m_nClock);
+    if (nGolden >= 0 && v.m_nLayout != nGolden)
+        Violation("layout " + std::to_string(v.m_nLayout) + " at clock " + std::to_string(m_nClock) + ", expected " +
+                  std::to_string(nGolden));
+    const auto [it, bNew] = m_layoutAt.emplace(m_nClock, v.m_nLayout);
+    if (!bNew && it->second != v.m_nLayout)
+        Violation("layout " + std::to_string(v.m_nLayout) + " at clock " + std::to_string(m_nClock) +
+                  ", which picked " + std::to_string(it->second) + " before");
+    if (m_layoutAt.size() > 4096)
+        m_layoutAt.clear();
 }
 
 void CFuzzDriver::CheckInvariants()
@@ -1120,165 +921,255 @@ long CFuzzDriver::CheckNow()
     const long nBefore = m_nViolations;
     m_strEvent = "check after event " + std::to_string(m_nEvents);
     CheckInvariants();
-    CheckAgainstModel();
-    Before before;
-    std::copy(std::begin(m_pView->m_rcStone), std::end(m_pView->m_rcStone), before.rcStone);
-    CheckBoard(true, before);
+    CheckBoard(true, {});
     return m_nViolations - nBefore;
 }
 
-void CFuzzDriver::CheckEvent(const Before& before, EEvent eEvent)
+void CFuzzDriver::CheckEvent(const Before& b, EEvent eEvent)
 {
     const CSlabixView& v = *m_pView;
-    Model& m = *m_pModel;
-
-    if (m.bScoreFromView) {
-        // The board was not what the screen showed when End came: the dirt and
-        // the bonus are what the view read; the money that follows from them
-        // is still checked.
-        m.bScoreFromView = false;
-        m.nPenalty = v.m_nPenalty;
-        m.nBonus = v.m_nBonus;
-        m.nProfit = std::max(0, kPay + m.nBonus - m.nPenalty - m.nCost);
-        if (m.nProfit > 0) {
-            m.nTotal += m.nProfit;
-            m.nStage = 3;
-        }
-    }
-
-    CheckAgainstModel();
     CheckInvariants();
 
     const bool bKey = eEvent == EEvent::GameKey || eEvent == EEvent::AnyKey;
-    const UINT nChar = before.nChar;
-    const bool bNewGame = bKey && nChar == VK_SPACE && !before.bHalted && (before.nStage == 2 || before.nStage == 3);
+    const UINT nChar = b.nChar;
+    const bool bLive = !b.bHalted;
+    const bool bPlay = bLive && b.nStage == 1;
+    const bool bNewGame = bKey && bLive && nChar == VK_SPACE && (b.nStage == 2 || b.nStage == 3);
+    const bool bScored = bKey && bLive && nChar == VK_END && b.nStage == 1;
     const bool bArrow = bKey && nChar >= VK_LEFT && nChar <= VK_DOWN;
     const bool bMove = eEvent == EEvent::MoveSmall || eEvent == EEvent::MoveMedium || eEvent == EEvent::MoveHuge;
+    const bool bPress = eEvent == EEvent::PressStone || eEvent == EEvent::PressAnywhere || eEvent == EEvent::LongDrag;
+    const bool bRelease = eEvent == EEvent::Release;
+    const int i = b.nCurStone;
+    const bool bStoneOk = i >= 0 && i < NUM_STONES;
 
     // Stage flow: 0 -> 1 by space, 1 -> 2 or 3 by End, 2 or 3 -> 1 by space.
-    if (v.m_nStage != before.nStage) {
-        const bool bOk = bKey && !before.bHalted &&
-                         ((nChar == VK_SPACE && v.m_nStage == 1) ||
-                          (nChar == VK_END && before.nStage == 1 && (v.m_nStage == 2 || v.m_nStage == 3)));
-        if (!bOk)
-            Violation("stage went from " + std::to_string(before.nStage) + " to " + std::to_string(v.m_nStage));
-    }
-    if (before.bHalted && !v.m_bHalted && eEvent != EEvent::NewView)
-        Violation("a halted game started again");
+    int nStage = b.nStage;
+    if (bKey && bLive && nChar == VK_SPACE && b.nStage >= 0 && b.nStage <= 3)
+        nStage = 1;
+    else if (bScored)
+        nStage = v.m_nProfit > 0 ? 3 : 2;
+    if (v.m_nStage != nStage)
+        Violation("stage went from " + std::to_string(b.nStage) + " to " + std::to_string(v.m_nStage));
 
-    // Cost: 2 for a hand step, 200 for a fork-lift charge, only in play.
-    const long long nDelta = (long long)v.m_nCost - before.nCost;
-    if (bNewGame) {
-        if (v.m_nCost != 0)
-            Violation("a new game starts with cost " + std::to_string(v.m_nCost));
-    } else if (nDelta != 0) {
-        const bool bInPlay = before.nStage == 1 && v.m_nStage == 1 && !before.bHalted;
-        const bool bOk = bInPlay && ((bArrow && nDelta == 2) ||
-                                     ((bMove || eEvent == EEvent::Release) && nDelta == 200));
-        if (!bOk)
-            Violation("cost changed by " + std::to_string(nDelta) + " (from " + std::to_string(before.nCost) + ")");
+    // Only a paint stops the game, and nothing starts it again.
+    if (b.bPainted)
+        CheckPaint(b);
+    else if (v.m_bHalted != b.bHalted)
+        Violation(b.bHalted ? "a halted game started again" : "halted without a paint");
+    else if (!bNewGame && v.m_bScreenReady != b.bScreenReady)
+        Violation("screen ready went from " + std::to_string(b.bScreenReady) + " without a paint");
+
+    // What the rules make of the stones, the drag and the cost. Unless an
+    // event below says otherwise, nothing changes.
+    CRect rcWant[NUM_STONES];
+    std::copy(std::begin(b.rcStone), std::end(b.rcStone), rcWant);
+    int nCurWant = b.nCurStone, nDragWant = b.bDragging, nCharge = 0, nCueWant = 0;
+    const CRect rcBound = Boundary(b.rcClient, b.nUnitY);
+    if (bNewGame || eEvent == EEvent::Arrange) {
+        std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), rcWant);  // checked apart
+        nCurWant = v.m_nCurStone;
+        nDragWant = v.m_bDragging;
+    } else if (bArrow && bPlay && bStoneOk) {
+        // A hand step: one pixel, $2, unless it would leave the boundary
+        // (free) or run into a stone (charged, no move).
+        const long long dx = nChar == VK_RIGHT ? 1 : nChar == VK_LEFT ? -1 : 0;
+        const long long dy = nChar == VK_DOWN ? 1 : nChar == VK_UP ? -1 : 0;
+        const CRect rcNext = Shifted(b.rcStone[i], dx, dy);
+        nCharge = 2;
+        if (BeyondLeadingSide(rcNext, dx, dy, rcBound)) {
+            nCharge = 0;
+            nCueWant = IDR_BUZZ;
+            ++m_coverage.nBoundaryStops;
+        } else if (OverlapsOther(rcNext, i, b.rcStone) >= 0) {
+            nCueWant = IDR_THUMP;
+            ++m_coverage.nCollisionStops;
+        } else {
+            rcWant[i] = rcNext;
+            ++m_coverage.nSteps;
+        }
+        if (nCueWant != 0)
+            nDragWant = 0;
+    } else if (bMove && bPlay && b.bDragging && bStoneOk) {
+        // A drag: the pointer's displacement, the horizontal leg first, each
+        // leg clear of the other stones; a stop ends it exactly where one
+        // more step would leave the boundary (free) or run into a stone
+        // ($200).
+        const long long dx = (long long)b.point.x - b.ptDrag.x, dy = (long long)b.point.y - b.ptDrag.y;
+        const CRect& r0 = b.rcStone[i];
+        const CRect& r1 = v.m_rcStone[i];
+        const long long ax = (long long)r1.left - r0.left, ay = (long long)r1.top - r0.top;
+        const bool bStopX = std::llabs(ax) < std::llabs(dx);
+        const bool bOk = Sign(ax) * Sign(dx) >= 0 && std::llabs(ax) <= std::llabs(dx) &&
+                         (bStopX ? ay == 0 : Sign(ay) * Sign(dy) >= 0 && std::llabs(ay) <= std::llabs(dy));
+        const CRect rcCorner = Shifted(r0, ax, 0);
+        if (!bOk) {
+            Violation("a drag of " + std::to_string(dx) + "," + std::to_string(dy) + " took stone " +
+                      std::to_string(i) + " from " + Str(r0) + " to " + Str(r1));
+        } else {
+            rcWant[i] = r1;
+            m_coverage.nSteps += long(std::llabs(ax) + std::llabs(ay));
+            const CRect legs[2][2] = {{r0, rcCorner}, {rcCorner, r1}};
+            for (const auto& leg : legs) {
+                if (leg[0] == leg[1])
+                    continue;
+                const int j = OverlapsOther(Union(leg[0], leg[1]), i, b.rcStone);
+                if (j >= 0)
+                    Violation("stone " + std::to_string(i) + " went through stone " + std::to_string(j) + " from " +
+                              Str(leg[0]) + " to " + Str(leg[1]));
+                const long long lx = (long long)leg[1].left - leg[0].left, ly = (long long)leg[1].top - leg[0].top;
+                if (BeyondLeadingSide(leg[1], lx, ly, rcBound))
+                    Violation("stone " + std::to_string(i) + " left the boundary " + Str(rcBound) + " at " +
+                              Str(leg[1]));
+            }
+            if (bStopX || std::llabs(ay) < std::llabs(dy)) {
+                const int sx = bStopX ? Sign(dx) : 0, sy = bStopX ? 0 : Sign(dy);
+                const CRect rcNext = Shifted(r1, sx, sy);
+                nDragWant = 0;
+                if (BeyondLeadingSide(rcNext, sx, sy, rcBound)) {
+                    nCueWant = IDR_BUZZ;
+                    ++m_coverage.nBoundaryStops;
+                } else if (OverlapsOther(rcNext, i, b.rcStone) >= 0) {
+                    nCueWant = IDR_THUMP;
+                    nCharge = 200;
+                    ++m_coverage.nCollisionStops;
+                    ++m_coverage.nCharges;
+                } else {
+                    Violation("stone " + std::to_string(i) + " stopped at " + Str(r1) + " with room for another step");
+                }
+            }
+        }
+    } else if (bPress && bPlay) {
+        // A press on a stone (strictly inside) makes it the current stone and
+        // starts a drag; a press elsewhere selects stone 0 and drags nothing.
+        int nHit = -1;
+        for (int j = 0; j < NUM_STONES && nHit < 0; ++j)
+            if (Hits(b.rcStone[j], b.point))
+                nHit = j;
+        nCurWant = std::max(nHit, 0);
+        nDragWant = nHit >= 0;
+    } else if (bRelease && bPlay) {
+        // A release ends the drag, charged when the stone was carried.
+        nDragWant = 0;
+        if (b.bDragging && b.point != b.ptPress) {
+            nCharge = 200;
+            ++m_coverage.nCharges;
+        }
     }
-    if (eEvent == EEvent::Release && nDelta == 200) {
-        if (!before.bDragging)
-            Violation("a button-up charged without a drag");
-        else if (v.m_ptPath[before.nCurStone][0] == before.point)
-            Violation("a button-up at the press point charged");
+    for (int j = 0; j < NUM_STONES; ++j)
+        if (v.m_rcStone[j] != rcWant[j])
+            Violation("stone " + std::to_string(j) + " moved from " + Str(b.rcStone[j]) + " to " +
+                      Str(v.m_rcStone[j]) + ", expected " + Str(rcWant[j]));
+    if (v.m_nCurStone != nCurWant)
+        Violation("current stone " + std::to_string(v.m_nCurStone) + ", expected " + std::to_string(nCurWant));
+    if (v.m_bDragging != nDragWant)
+        Violation("dragging " + std::to_string(v.m_bDragging) + ", expected " + std::to_string(nDragWant));
+    if (bPlay && v.m_bDragging && bStoneOk && v.m_nCurStone == i) {
+        if (v.m_ptPath[i][0] != m_ptPress)
+            Violation("press point " + Str(v.m_ptPath[i][0]) + ", expected " + Str(m_ptPress));
+        const int n = v.m_nPathLen[i];
+        if (n >= 0 && n < PATH_POINTS && v.m_ptPath[i][n] != m_ptDrag)
+            Violation("newest drag point " + Str(v.m_ptPath[i][n]) + ", expected " + Str(m_ptDrag));
     }
 
-    // Total profit: grows once, by the profit, when a job is scored.
-    if (v.m_nTotalProfit < before.nTotal)
-        Violation("total profit fell from " + std::to_string(before.nTotal) + " to " +
-                  std::to_string(v.m_nTotalProfit));
-    if (v.m_nTotalProfit > before.nTotal) {
-        const bool bOk = bKey && nChar == VK_END && before.nStage == 1 && v.m_nStage == 3 &&
-                         v.m_nTotalProfit - before.nTotal == v.m_nProfit;
+    // Cost: 2 for a hand step, 200 for a fork-lift charge, only in play, and
+    // in all what the moves of the game earned.
+    const long long nDelta = (long long)v.m_nCost - b.nCost;
+    if (!bNewGame && nDelta != 0) {
+        const bool bOk = bPlay && v.m_nStage == 1 &&
+                         ((bArrow && nDelta == 2) || ((bMove || bRelease) && nDelta == 200));
         if (!bOk)
-            Violation("total profit grew from " + std::to_string(before.nTotal) + " to " +
-                      std::to_string(v.m_nTotalProfit));
+            Violation("cost changed by " + std::to_string(nDelta) + " (from " + std::to_string(b.nCost) + ")");
     }
-    if (bKey && nChar == VK_END && before.nStage == 1 && !before.bHalted) {
+    if (!bNewGame)
+        m_nCost += nCharge;
+    if (v.m_nCost != m_nCost) {
+        Violation("cost is " + std::to_string(v.m_nCost) + ", expected " + std::to_string(m_nCost));
+        m_nCost = v.m_nCost;  // report a fault once
+    }
+
+    // Scoring: the dirt a fresh drawing shows, the bonus where the golden
+    // arrangement lies, and the money that follows from them.
+    if (bScored) {
+        if (m_nDirt >= 0 && v.m_nPenalty != 4 * m_nDirt)
+            Violation("penalty " + std::to_string(v.m_nPenalty) + ", a fresh board drawing shows " +
+                      std::to_string(m_nDirt) + " dirt pixels");
+        if (v.m_nLayout == 2 && std::equal(std::begin(b.rcStone), std::end(b.rcStone), std::begin(kLayout2Perfect)) &&
+            v.m_nBonus != kBonus)
+            Violation("bonus " + std::to_string(v.m_nBonus) + " for the perfect arrangement");
         const int nExpected = std::max(0, kPay + v.m_nBonus - v.m_nPenalty - v.m_nCost);
         if (v.m_nProfit != nExpected)
             Violation("profit " + std::to_string(v.m_nProfit) + ", expected " + std::to_string(nExpected));
-        if ((v.m_nStage == 3) != (v.m_nProfit > 0))
-            Violation("scored to stage " + std::to_string(v.m_nStage) + " with profit " + std::to_string(v.m_nProfit));
+    } else if (!bNewGame && (v.m_nPenalty != b.nPenalty || v.m_nBonus != b.nBonus || v.m_nProfit != b.nProfit)) {
+        Violation("penalty, bonus and profit went from " + std::to_string(b.nPenalty) + ", " +
+                  std::to_string(b.nBonus) + ", " + std::to_string(b.nProfit) + " to " + std::to_string(v.m_nPenalty) +
+                  ", " + std::to_string(v.m_nBonus) + ", " + std::to_string(v.m_nProfit) + " without scoring");
     }
-    if ((before.nStage == 2 || before.nStage == 3) && v.m_nStage == before.nStage &&
-        v.m_strResults != before.strResults)
+    // Total profit: grows once, by the profit, when a job is scored.
+    if (v.m_nTotalProfit < b.nTotal)
+        Violation("total profit fell from " + std::to_string(b.nTotal) + " to " + std::to_string(v.m_nTotalProfit));
+    if (v.m_nTotalProfit != (bScored && v.m_nStage == 3 ? b.nTotal + v.m_nProfit : b.nTotal))
+        Violation("total profit went from " + std::to_string(b.nTotal) + " to " + std::to_string(v.m_nTotalProfit));
+    if ((b.nStage == 2 || b.nStage == 3) && v.m_nStage == b.nStage && v.m_strResults != b.strResults)
         Violation("the results text changed after scoring");
-
-    // Stones move only in play, by a step of the current stone.
-    if (!bNewGame && eEvent != EEvent::Arrange) {
-        for (int i = 0; i < NUM_STONES; ++i) {
-            if (v.m_rcStone[i] == before.rcStone[i])
-                continue;
-            if (!(before.nStage == 1 && (bArrow || bMove) && i == before.nCurStone))
-                Violation("stone " + std::to_string(i) + " moved from " + Str(before.rcStone[i]) + " to " +
-                          Str(v.m_rcStone[i]));
-            else if (bArrow && std::abs(v.m_rcStone[i].left - before.rcStone[i].left) +
-                                       std::abs(v.m_rcStone[i].top - before.rcStone[i].top) != 1)
-                Violation("a hand step moved stone " + std::to_string(i) + " from " + Str(before.rcStone[i]) +
-                          " to " + Str(v.m_rcStone[i]));
-        }
-    }
-    if (bNewGame)
-        for (int i = 0; i < NUM_STONES; ++i)
-            if (v.m_nLayout >= 0 && v.m_nLayout < NUM_LAYOUTS && v.m_rcStone[i] != g_rcLayouts[v.m_nLayout][i])
-                Violation("new game: stone " + std::to_string(i) + " not at its start place");
 
     // Sound cues: at most one, only for a stopped move, the one the rules give.
     const std::vector<int>& played = m_sounds.m_played;
     if (played.size() > 1)
         Violation(std::to_string(played.size()) + " sound cues in one event");
-    if (!played.empty() && !((bArrow || bMove) && before.nStage == 1 && !before.bHalted))
+    if (!played.empty() && !((bArrow || bMove) && bPlay))
         Violation("sound cue " + std::to_string(played.front()) + " outside a move");
     if (m_bHaveSounds) {
         const int nPlayed = played.empty() ? 0 : played.front();
-        if (nPlayed != m.nCue)
-            Violation("sound cue " + std::to_string(nPlayed) + ", expected " + std::to_string(m.nCue));
-        if (bMove && nDelta == 200 && nPlayed != IDR_THUMP)
-            Violation("a fork-lift charge without the collision cue");
+        if (nPlayed != nCueWant)
+            Violation("sound cue " + std::to_string(nPlayed) + ", expected " + std::to_string(nCueWant));
     }
 
     // Messages that must leave the screen as it is.
     bool bQuiet = false;
-    if (before.bHalted && eEvent != EEvent::Paint && eEvent != EEvent::Resize && eEvent != EEvent::NewView)
+    if (b.bHalted && eEvent != EEvent::Paint && eEvent != EEvent::Resize && eEvent != EEvent::NewView)
         bQuiet = true;
     else if (bKey)
-        bQuiet = !IsGameKey(nChar) || (nChar == VK_F1 && before.nStage != 1) ||
-                 (nChar == VK_END && before.nStage < 1) || (bArrow && before.nStage != 1);
-    else if (eEvent == EEvent::PressStone || eEvent == EEvent::PressAnywhere || eEvent == EEvent::Print ||
-             eEvent == EEvent::LongDrag)
+        bQuiet = !IsGameKey(nChar) || (nChar == VK_F1 && b.nStage != 1) || (nChar == VK_END && b.nStage < 1) ||
+                 (bArrow && b.nStage != 1);
+    else if (bPress || eEvent == EEvent::Print)
         bQuiet = true;
     else if (bMove)
-        bQuiet = !before.bDragging || before.nStage != 1;
-    else if (eEvent == EEvent::Release)
-        bQuiet = before.nStage != 1;
+        bQuiet = !b.bDragging || b.nStage != 1;
+    else if (bRelease)
+        bQuiet = b.nStage != 1;
     if (bQuiet && !m_updates.empty())
         Violation("drew on the screen at " + Str(m_updates.front()) + " for a message it must ignore");
 
-    // The board as a fresh drawing would show it.
+    // The board as a fresh drawing would show it: what the events drew and
+    // where stones moved, every few events, and now and then all of it.
+    if (!m_bBoardShowing) {
+        m_pending.clear();
+        return;
+    }
+    m_pending.insert(m_pending.end(), m_updates.begin(), m_updates.end());
+    for (int j = 0; j < NUM_STONES; ++j)
+        if (b.rcStone[j] != v.m_rcStone[j]) {
+            m_pending.push_back(b.rcStone[j]);
+            m_pending.push_back(v.m_rcStone[j]);
+        }
     if (++m_nEventsSinceWholeCheck >= kEventsBetweenWholeChecks || (bKey && nChar == VK_SPACE)) {
-        m_nEventsSinceWholeCheck = 0;
-        CheckBoard(true, before);
-    } else if (!bQuiet) {
-        CheckBoard(false, before);
+        CheckBoard(true, {});
+    } else if (++m_nEventsSinceBoardCheck >= kEventsBetweenBoardChecks && !m_pending.empty()) {
+        CheckBoard(false, m_pending);
+        m_pending.clear();
+        m_nEventsSinceBoardCheck = 0;
     }
 }
 
-// Compares the patio and every stone on the screen with a second view that
-// has the same stones and has just drawn its board after space. Only what
-// the event may have changed is compared, unless bWhole. Rows from the prompt
-// line down are left out: the prompt and the status panel are drawn over
-// stones there.
-void CFuzzDriver::CheckBoard(bool bWhole, const Before& before)
+// The reference view of the live client size, which has just drawn the board
+// with the live stones on a client area cleared as space clears it.
+const CSlabixView* CFuzzDriver::FreshBoard()
 {
     const CSlabixView& v = *m_pView;
-    if (v.m_bHalted || v.m_nStage != 1 || !m_bBoardShowing)
-        return;
     const QImage& live = v.FrameBuffer();
     if (live.isNull() || live.width() != v.m_rcClient.right || live.height() != v.m_rcClient.bottom)
-        return;
+        return nullptr;
 
     // One reference view per client size, kept for when the size comes back.
     const auto key = std::make_pair(live.width(), live.height());
@@ -1294,8 +1185,9 @@ void CFuzzDriver::CheckBoard(bool bWhole, const Before& before)
     }
     CSlabixView& ref = *pReference;
     if (ref.m_bHalted || ref.m_nStage != 1)
-        return;
-    if (!std::equal(std::begin(ref.m_rcStone), std::end(ref.m_rcStone), std::begin(v.m_rcStone))) {
+        return nullptr;
+    if (!std::equal(std::begin(ref.m_rcStone), std::end(ref.m_rcStone), std::begin(v.m_rcStone)) ||
+        ref.m_nLayout != v.m_nLayout) {
         // What space would draw: the client area cleared, then the board.
         // Only where stones left can the cleared area differ from the last
         // drawing, so only there is it cleared.
@@ -1311,19 +1203,48 @@ void CFuzzDriver::CheckBoard(bool bWhole, const Before& before)
         ref.m_nLayout = v.m_nLayout;
         ref.DrawBoard();
     }
-    const QImage& fresh = ref.FrameBuffer();
+    return &ref;
+}
 
-    std::vector<CRect> regions;
-    if (bWhole) {
-        regions.push_back(CRect(0, 0, live.width(), live.height()));
-    } else {
-        regions = m_updates;
-        for (int i = 0; i < NUM_STONES; ++i)
-            if (before.rcStone[i] != v.m_rcStone[i]) {
-                regions.push_back(before.rcStone[i]);
-                regions.push_back(v.m_rcStone[i]);
-            }
+// The dirt pixels End's scan (x 451 to 1003, y 351 to 639) finds on a fresh
+// drawing of the board.
+int CFuzzDriver::FreshDirt()
+{
+    const CSlabixView* pFresh = FreshBoard();
+    if (!pFresh)
+        return -1;
+    const QImage& image = pFresh->FrameBuffer();
+    const QRgb dirt = ToQRgb(CR_DIRT);
+    int nDirt = 0;
+    for (int y = RC_PATIO.top + 1; y < std::min(RC_PATIO.bottom, image.height()); ++y) {
+        const auto* pRow = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = RC_PATIO.left + 1; x < std::min(RC_PATIO.right, image.width()); ++x)
+            nDirt += pRow[x] == dirt;
     }
+    // Beyond a short framebuffer the scan reads a board drawn off the screen.
+    return image.height() >= RC_PATIO.bottom && image.width() >= RC_PATIO.right ? nDirt : -1;
+}
+
+// Compares the patio and every stone on the screen with a fresh drawing of the
+// board, in the given regions, or everywhere when bWhole. Rows from the
+// prompt line down are left out: the prompt and the status panel are drawn
+// over stones there.
+void CFuzzDriver::CheckBoard(bool bWhole, const std::vector<CRect>& regionsIn)
+{
+    const CSlabixView& v = *m_pView;
+    if (v.m_bHalted || v.m_nStage != 1 || !m_bBoardShowing)
+        return;
+    if (bWhole) {
+        m_nEventsSinceWholeCheck = m_nEventsSinceBoardCheck = 0;
+        m_pending.clear();
+    }
+    const CSlabixView* pReference = FreshBoard();
+    if (!pReference)
+        return;
+    const QImage& live = v.FrameBuffer();
+    const QImage& fresh = pReference->FrameBuffer();
+    const std::vector<CRect> whole{CRect(0, 0, live.width(), live.height())};
+    const std::vector<CRect>& regions = bWhole ? whole : regionsIn;
     if (regions.empty())
         return;
     ++m_coverage.nBoardChecks;
@@ -1354,3 +1275,4 @@ void CFuzzDriver::CheckBoard(bool bWhole, const Before& before)
         }
     }
 }
+

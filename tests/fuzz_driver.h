@@ -3,15 +3,21 @@
 //
 // The driver plays long sequences of window messages at one CSlabixView: every
 // key code, button presses and releases anywhere, mouse moves of any size,
-// paints, changes of the client size, print requests, in any stage. It keeps
-// its own model of what each message must do (stage flow, the one-pixel steps
-// with their boundary and collision stops, the charges, the scoring) and after
-// every event compares the view with the model and checks the invariants:
-// stones never overlap and keep their size, stage, stone and layout indices in
-// range, the cost moves only by a 2-dollar hand step or a 200-dollar fork-lift
-// charge in play, the total profit grows only when a job is scored, the drag
-// record stays in bounds, and during play the patio and the stones on the
-// screen equal a fresh board drawing pixel for pixel.
+// paints, changes of the client size, print requests, in any stage. After
+// every event it checks what the rules make of the state before it, judged
+// from the rectangles and the screen rather than by a second copy of the
+// game's code: stones never overlap and keep their size; a stone moves only
+// by hand steps and drags of the current stone, each leg clear of the other
+// stones, and a move stops exactly when one more step would leave the
+// boundary or run into a stone, with the cue and the charge of that stop; the
+// cost changes by 0, 2 or 200 and adds up to what the moves earned; the stage
+// flow; a size notice stops the game for good; End's dirt count equals the
+// dirt pixels of a fresh drawing of the board, and the money follows from the
+// dirt, the bonus and the cost; the total grows once per profitable job; and
+// during play the patio and the stones on the screen equal a fresh board
+// drawing pixel for pixel. Exact values that only the game's data give (the
+// layout a clock picks, the units of a size, the bonus of an arrangement)
+// are checked where the tests' golden cases know them.
 //
 // The choices come from an input source: a seeded generator (the unit test)
 // or the bytes of a fuzzer's input (slabix_fuzz).
@@ -84,11 +90,15 @@ public:
     CFuzzDriver& operator=(const CFuzzDriver&) = delete;
 
     // Plays events until nMaxEvents have run or the source is used up. Starts
-    // a view first if there is none.
+    // a game first if there is none.
     void Run(CInputSource& src, long nMaxEvents);
-    // A new view of the given client size, its clock at nClock, painted once.
+    // Forgets the counts and messages of the runs so far; the next Run starts
+    // a fresh game on the view kept (the fuzzer's next input).
+    void NewRun();
+    // A fresh game on a client of the given size, its clock at nClock,
+    // painted once.
     void Start(int nWidth, int nHeight, std::int64_t nClock, bool bPaint = true);
-    // One key-down message, modelled and checked like any other event.
+    // One key-down message, checked like any other event.
     void SendKey(UINT nChar);
 
     long Events() const { return m_nEvents; }
@@ -106,7 +116,6 @@ public:
     long CheckNow();
 
 private:
-    struct Model;
     struct Before;
     enum class EEvent;
 
@@ -114,25 +123,21 @@ private:
     // Counts the event, names it for messages and clears what it records.
     void BeginEvent(const std::string& strWhat);
     void NewView(CInputSource& src);
+    std::int64_t PickClock(CInputSource& src);
     bool ScreenIsClient() const;
     void Step(CInputSource& src);
     void PlayEvent(CInputSource& src, EEvent eEvent);
     void Violation(const std::string& strWhat);
 
-    // Model transitions, run before the view gets the same message.
-    void ModelKey(UINT nChar);
-    void ModelPress(CPoint point);
-    void ModelMove(CPoint point);
-    void ModelRelease(CPoint point);
-    void ModelPaint();
-    void ModelStep(CSlabixView::EStep eStep, bool bByHand, long& nStepsTaken, int& nCue);
-    void ModelScore();
-
     void CheckEvent(const Before& before, EEvent eEvent);
+    void CheckPaint(const Before& before);
+    void CheckNewGame();
     void CheckInvariants();
-    void CheckAgainstModel();
-    void CheckBoard(bool bWhole, const Before& before);
-    void SyncModelFromView();
+    void CheckBoard(bool bWhole, const std::vector<CRect>& regions);
+    // The reference view of this client size with the live stones drawn
+    // afresh, or nullptr where none can be drawn.
+    const CSlabixView* FreshBoard();
+    int FreshDirt();
 
     void PrintRequest(CInputSource& src);
     void ArrangeSolution(CInputSource& src);
@@ -143,18 +148,27 @@ private:
     std::unique_ptr<CSlabixView> m_pView;
     // Views that draw the fresh board, one per client size.
     std::map<std::pair<int, int>, std::unique_ptr<CSlabixView>> m_references;
-    std::unique_ptr<Model> m_pModel;
+    // Framebuffers of earlier games, one per client size.
+    std::map<std::pair<int, int>, QImage> m_framebuffers;
     CRecordingSoundOutput m_sounds;
     CSoundOutput* m_pPreviousSound = nullptr;
     bool m_bHaveSounds = false;  // the sound resources are compiled in
 
-    std::vector<CRect> m_updates;  // what the view reported drawing in this event
+    std::vector<CRect> m_updates;   // what the view reported drawing in this event
+    std::vector<CRect> m_pending;   // drawn or moved since the last board comparison
+    long m_nEventsSinceBoardCheck = 0;
+    long m_nEventsSinceWholeCheck = 0;
     bool m_bBoardShowing = false;   // board drawn fresh, no F1 page since
     bool m_bEndNext = false;        // the next event is End
+    bool m_bNewRun = false;         // the next Run starts a fresh game
     long m_nBurstLeft = 0;          // mouse moves still due in a long drag
     long m_nHaltedEvents = 0;       // events since the view halted
-    long m_nEventsSinceWholeCheck = 0;
     CPoint m_ptPointer;             // where the pointer was last reported
+    CPoint m_ptPress;               // where the drag in progress began
+    CPoint m_ptDrag;                // the last point the drag was given
+    int m_nCost = 0;                // what the moves of this game earned
+    int m_nDirt = -1;               // dirt pixels End must count, -1: unknown
+    std::map<std::int64_t, int> m_layoutAt;  // the layout each clock picked
     std::int64_t m_nClock = 0;
     QImage m_page;                  // print targets: a small page and a letter
     QImage m_largePage;             // page at 300 dots per inch

@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -292,6 +294,52 @@ TEST(PlatformText, WordBreakIsGreedyAtSpaces)
     EXPECT_EQ(t.dc.DrawText(QStringLiteral("a incomprehensibilities b"), CRect(0, 0, t.Advance("a b"), 300),
                             DT_WORDBREAK), 3 * t.nCell);
     EXPECT_EQ(t.dc.DrawText(QString(), CRect(0, 0, 100, 100), DT_WORDBREAK), 0);
+
+    // The game's instructions at two of its sizes: every line is the longest
+    // run of whole words whose text, measured whole, fits the width, and
+    // those lines drawn one below the other give the wrapped text's pixels
+    // within its rectangle.
+    QString strText = QString::fromLatin1(g_pszInstructions[0]);
+    for (int i = 1; i < 22; ++i)
+        strText += QString::fromLatin1(g_pszInstructions[i]);
+    strText += QString::fromLatin1(g_pszClosingNotice);
+    for (const auto& [nHeight, nWidth] : {std::pair{22, 976}, std::pair{30, 1548}}) {
+        TextCanvas wrapped(1600, 1400, nHeight), byLine(1600, 1400, nHeight);
+        const QFontMetrics fm = wrapped.Metrics();
+        std::vector<QString> lines;
+        for (const QString& strPara : strText.split(u'\n')) {
+            const qsizetype n = strPara.size();
+            auto skip = [&](qsizetype i) {
+                while (i < n && strPara[i] == u' ')
+                    ++i;
+                return i;
+            };
+            if (skip(0) == n) {
+                lines.push_back(strPara);
+                continue;
+            }
+            for (qsizetype start = 0; skip(start) < n;) {
+                qsizetype end = -1;
+                for (qsizetype pos = start; skip(pos) < n;) {
+                    qsizetype wordEnd = strPara.indexOf(u' ', skip(pos));
+                    wordEnd = wordEnd < 0 ? n : wordEnd;
+                    if (end >= 0 && fm.horizontalAdvance(strPara.mid(start, wordEnd - start)) > nWidth)
+                        break;
+                    end = pos = wordEnd;
+                }
+                lines.push_back(strPara.mid(start, end - start));
+                start = skip(end);
+            }
+        }
+        const CRect rc(24, 24, 24 + nWidth, 1400);
+        ASSERT_LT(int(lines.size()) * wrapped.nCell, rc.Height());
+        EXPECT_EQ(wrapped.dc.DrawText(strText, rc, DT_LEFT | DT_TOP | DT_WORDBREAK), int(lines.size()) * wrapped.nCell);
+        for (size_t i = 0; i < lines.size(); ++i)
+            byLine.dc.TextOut(rc.left, rc.top + int(i) * byLine.nCell, lines[i]);
+        const QRect rcClip(rc.left, rc.top, rc.Width(), rc.Height());  // where the wrapped text is cut off
+        EXPECT_TRUE(wrapped.image.copy(rcClip) == byLine.image.copy(rcClip))
+            << "height " << nHeight << ", " << lines.size() << " lines";
+    }
 }
 
 TEST(PlatformText, LineFeedsAndCentring)
@@ -311,5 +359,25 @@ TEST(PlatformText, LineFeedsAndCentring)
     const CRect ink = InkBox(box.image, BLACK);
     EXPECT_NEAR(ink.left + ink.right, rc.left + rc.right, 3);
     EXPECT_NEAR(ink.top + ink.bottom, rc.top + rc.bottom, 3);
+
+    // Numbers, as the status panel draws them, have the pixels of the same
+    // text drawn by the painter at the same place.
+    for (const char* psz : {"0", "-1234567890", "9876", "202"}) {
+        TextCanvas digits(400, 200), painted(400, 200);
+        digits.image.fill(ToQRgb(BLACK));
+        painted.image.fill(ToQRgb(BLACK));
+        digits.dc.SetTextColor(WHITE);
+        const QString strNumber = QString::fromLatin1(psz);
+        digits.dc.DrawText(strNumber, rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        QPainter painter(&painted.image);
+        painter.setClipRect(QRect(rc.left, rc.top, rc.Width(), rc.Height()));
+        painter.setFont(painted.font.Resolve(&painted.image).font);
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawText(QPoint(rc.left + (rc.Width() - painted.Advance(psz)) / 2,
+                                rc.top + (rc.Height() - painted.nCell) / 2 + painted.Metrics().ascent()),
+                         strNumber);
+        painter.end();
+        EXPECT_TRUE(digits.image == painted.image) << psz;
+    }
 
 }

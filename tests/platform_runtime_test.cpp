@@ -98,6 +98,10 @@ TEST(PlatformRuntime, GeneratorGivesTheRuntimeSequence)
     EXPECT_EQ(crt::rand(), 38);
     EXPECT_EQ(crt::rand(), 7719);
     EXPECT_EQ(crt::rand(), 21238);
+    for (const FirstDraw& draw : kFirstDraws) {
+        crt::srand(draw.nSeed);
+        EXPECT_EQ(crt::rand(), draw.nValue) << "seed " << draw.nSeed;
+    }
     crt::srand(1700000000u);  // a calendar-time seed: values stay within 0..0x7FFF and reach its top
     int nMax = 0;
     for (int i = 0; i < 20000; ++i) {

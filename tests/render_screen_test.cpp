@@ -17,11 +17,6 @@ bool IsNearly(COLORREF a, COLORREF b, int nTolerance)
            std::abs(GetBValue(a) - GetBValue(b)) <= nTolerance;
 }
 
-struct SizeCase {
-    int nWidth, nHeight;
-    int nUnitX, nUnitY;  // 0: a notice halts the game
-};
-
 class ScreenSizes : public testing::TestWithParam<SizeCase> {};
 
 TEST_P(ScreenSizes, UnitsOrNotice)
@@ -61,13 +56,7 @@ TEST_P(ScreenSizes, UnitsOrNotice)
     EXPECT_EQ(pView->m_fontNotice.GetWeight(), 600);
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, ScreenSizes,
-                         testing::Values(SizeCase{1019, 700, 0, 0}, SizeCase{1020, 700, 12, 12},
-                                         SizeCase{1275, 960, 12, 12}, SizeCase{1276, 960, 14, 13},
-                                         SizeCase{1276, 961, 14, 14}, SizeCase{1595, 960, 14, 13},
-                                         SizeCase{1595, 961, 14, 14}, SizeCase{1596, 960, 16, 16},
-                                         SizeCase{1600, 1150, 16, 16}, SizeCase{1601, 1150, 0, 0},
-                                         SizeCase{640, 480, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(Widths, ScreenSizes, testing::ValuesIn(kScreenSizeCases));
 
 TEST(ScreenLayout, RectanglesAt1024)
 {
