@@ -10,7 +10,7 @@ cues starts a sound server of its own (pulseaudio with a null sink) and records
 what reaches it; every other game has no sound server. Everything a check
 starts is stopped again when it ends, also when it fails or is killed.
 
-    slabix_e2e.py --slabix PATH [--artifacts DIR] [--save-board PNG] CHECK
+    slabix_e2e.py --slabix PATH [--game-data JSON] [--artifacts DIR] [--save-board PNG] CHECK
 
 CHECK is one of the names in CHECKS at the bottom of this file. The exit status
 is 0 when the check passes; a failure prints what the player would have seen
@@ -21,6 +21,7 @@ import argparse
 import cmath
 import ctypes
 import glob
+import json
 import math
 import os
 import re
@@ -34,31 +35,12 @@ import time
 
 # --- The game's fixed data: stone colours and the five layouts -------------
 
-# Colours as the game stores them, 0x00BBGGRR.
-STONE_COLOURS = [
-    0x00FFFFB4, 0x00FFBDEF, 0x009FFDCC, 0x00CBB9FF, 0x00A6A6D2, 0x0084ACFF,
-    0x00B4F0FF, 0x00E8C0C0, 0x00FFFFB4, 0x00FFBDEF, 0x009FFDCC, 0x00CBB9FF,
-]
-
-# Start places (left, top, right, bottom) in client pixels, right and bottom
-# exclusive.
-LAYOUTS = [
-    [(30, 30, 440, 78), (450, 30, 570, 138), (580, 30, 770, 90), (780, 30, 1000, 90),
-     (30, 88, 260, 128), (270, 88, 410, 228), (420, 88, 442, 196), (450, 148, 530, 188),
-     (580, 100, 770, 170), (780, 100, 970, 210), (30, 140, 200, 280), (210, 138, 262, 318)],
-    [(30, 30, 122, 210), (30, 643, 360, 693), (132, 30, 284, 138), (484, 30, 719, 55),
-     (729, 30, 824, 268), (30, 220, 90, 300), (110, 310, 165, 523), (294, 30, 474, 163),
-     (484, 65, 664, 145), (30, 320, 100, 432), (30, 533, 160, 633), (170, 533, 240, 609)],
-    [(30, 30, 100, 78), (110, 30, 190, 78), (200, 30, 280, 126), (290, 30, 370, 174),
-     (380, 30, 460, 222), (470, 30, 620, 78), (630, 30, 860, 78), (30, 184, 340, 232),
-     (30, 242, 420, 290), (430, 242, 900, 290), (122, 300, 202, 540), (30, 300, 112, 588)],
-    [(30, 30, 260, 138), (270, 30, 473, 114), (484, 30, 568, 138), (30, 218, 222, 314),
-     (730, 30, 852, 126), (862, 30, 970, 114), (30, 148, 271, 208), (578, 30, 720, 174),
-     (30, 324, 271, 348), (30, 358, 172, 418), (30, 428, 126, 512), (136, 428, 232, 548)],
-    [(30, 30, 162, 114), (172, 30, 352, 102), (362, 30, 578, 90), (588, 30, 636, 246),
-     (646, 30, 778, 138), (788, 30, 932, 126), (30, 124, 162, 220), (30, 230, 174, 326),
-     (30, 336, 114, 564), (124, 336, 280, 444), (30, 574, 162, 634), (788, 136, 944, 220)],
-]
+# The build writes them from the game's own tables into slabix_game_data.json
+# next to the program (--game-data names another file); main() loads them.
+# Colours as the game stores them, 0x00BBGGRR; start places (left, top, right,
+# bottom) in client pixels, right and bottom exclusive.
+STONE_COLOURS = []
+LAYOUTS = []
 
 
 def rgb(colorref):
@@ -67,11 +49,24 @@ def rgb(colorref):
 
 WHITE = (255, 255, 255)
 BLACK = (0, 0, 0)
-DIRT = rgb(0x00E0E8F0)
+DIRT = None
 PALE_YELLOW = rgb(0x00B4F0FF)
 RED = rgb(0x000000FF)
 NOTICE_BLUE = rgb(0x00FF0000)
-STONE_RGB = [rgb(c) for c in STONE_COLOURS]
+STONE_RGB = []
+
+
+def load_game_data(path):
+    """Fills the tables above from the file the build wrote."""
+    global DIRT
+    with open(path) as f:
+        data = json.load(f)
+    STONE_COLOURS[:] = data['stone_colours']
+    LAYOUTS[:] = [[tuple(r) for r in layout] for layout in data['layouts']]
+    STONE_RGB[:] = [rgb(c) for c in STONE_COLOURS]
+    DIRT = rgb(data['dirt'])
+    if tuple(data['patio']) != PATIO:
+        raise SystemExit(f'{path}: the patio is {data["patio"]}, the checks expect {PATIO}')
 
 # The patio: outline rectangle, and its inside of 552 x 288 pixels.
 PATIO = (450, 350, 1004, 640)
@@ -1412,12 +1407,15 @@ CHECKS = {
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--slabix', required=True, help='the game executable')
+    ap.add_argument('--game-data', help='the game\'s data file (default: slabix_game_data.json next to the game)')
     ap.add_argument('--artifacts', help='folder for the screenshot of a failed check')
     ap.add_argument('--save-board', help='PNG file for a screenshot of the game window halfway through laying the patio')
     ap.add_argument('--screen', help='screen size WxH instead of the check\'s own (for trying things out)')
     ap.add_argument('--deadline', type=float, default=150, help='seconds before the check gives up')
     ap.add_argument('check', choices=sorted(CHECKS))
     args = ap.parse_args()
+    load_game_data(args.game_data or os.path.join(os.path.dirname(os.path.abspath(args.slabix)),
+                                                  'slabix_game_data.json'))
 
     def on_signal(signum, frame):
         raise CheckFailed('stopped by signal %d' % signum)
