@@ -2,6 +2,9 @@
 
 #include "platform/Runtime.h"
 
+#include <QFontMetrics>
+#include <QPainter>
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -50,6 +53,88 @@ double MedianMicros(const std::function<void()>& fn, int nRuns)
     }
     std::nth_element(times.begin(), times.begin() + nRuns / 2, times.end());
     return times[nRuns / 2];
+}
+
+double MedianMicrosPer(const std::function<void()>& fn, int nRepeat, int nRuns)
+{
+    return MedianMicros([&] {
+        for (int i = 0; i < nRepeat; ++i)
+            fn();
+    }, nRuns) / nRepeat;
+}
+
+CBrokenText::CBrokenText(QImage& image, COLORREF crBackground, bool bErase)
+    : m_image(image), m_background(ToQRgb(crBackground)), m_bErase(bErase)
+{
+}
+
+void CBrokenText::AddFill(const CRect& rc, COLORREF cr)
+{
+    m_fills.emplace_back(QRect(rc.left, rc.top, rc.Width(), rc.Height()), QColor::fromRgb(ToQRgb(cr)));
+}
+
+void CBrokenText::AddBlock(const CFont& font, COLORREF cr, const CRect& rc, const QString& str)
+{
+    const QFont qfont = font.Resolve(&m_image).font;
+    const QFontMetrics fm(qfont, &m_image);
+    const int nLineHeight = fm.ascent() + fm.descent();
+    const QRect rcClip(rc.left, rc.top, rc.Width(), rc.Height());
+    int y = rc.top;
+    for (const QString& strPara : str.split(u'\n')) {
+        const qsizetype n = strPara.size();
+        auto skip = [&](qsizetype i) {
+            while (i < n && strPara[i] == u' ')
+                ++i;
+            return i;
+        };
+        std::vector<QString> lines;
+        if (skip(0) == n)
+            lines.push_back(strPara);
+        for (qsizetype start = 0; skip(start) < n;) {
+            qsizetype end = -1;
+            for (qsizetype pos = start; skip(pos) < n;) {
+                qsizetype wordEnd = strPara.indexOf(u' ', skip(pos));
+                wordEnd = wordEnd < 0 ? n : wordEnd;
+                if (end >= 0 && fm.horizontalAdvance(strPara.mid(start, wordEnd - start)) > rc.Width())
+                    break;
+                end = pos = wordEnd;
+            }
+            lines.push_back(strPara.mid(start, end - start));
+            start = skip(end);
+        }
+        for (const QString& strLine : lines) {
+            if (y < rc.bottom && !strLine.isEmpty())
+                m_lines.push_back({qfont, QColor::fromRgb(ToQRgb(cr)), rcClip, QPoint(rc.left, y + fm.ascent()), strLine});
+            y += nLineHeight;
+        }
+    }
+}
+
+void CBrokenText::AddLine(const CFont& font, COLORREF cr, CPoint pt, const QString& str)
+{
+    const QFont qfont = font.Resolve(&m_image).font;
+    const QFontMetrics fm(qfont, &m_image);
+    m_lines.push_back({qfont, QColor::fromRgb(ToQRgb(cr)), m_image.rect(), QPoint(pt.x, pt.y + fm.ascent()), str});
+}
+
+void CBrokenText::operator()()
+{
+    if (m_bErase)
+        m_image.fill(Qt::white);
+    m_image.fill(m_background);
+    QPainter painter(&m_image);
+    for (const auto& [rc, colour] : m_fills)
+        painter.fillRect(rc, colour);
+    for (const Line& line : m_lines) {
+        if (painter.font() != line.font)
+            painter.setFont(line.font);
+        painter.setPen(line.colour);
+        painter.setClipRect(line.clip);
+        painter.drawText(line.baseline, line.text);
+    }
+    painter.end();
+    benchmark::DoNotOptimize(m_image.constBits());
+    benchmark::ClobberMemory();
 }
 
 CFrameCopy::CFrameCopy(const QImage& image) : m_image(image), m_copy(image.size(), image.format()) {}

@@ -11,11 +11,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QColor>
+#include <QFont>
 #include <QImage>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -40,6 +44,42 @@ public:
 private:
     const QImage& m_image;
     QImage m_copy;
+};
+
+// The median time of nRepeat calls of fn, per call (for work shorter than a
+// reading of the clock).
+double MedianMicrosPer(const std::function<void()>& fn, int nRepeat, int nRuns = 31);
+
+// Text already broken into its lines, drawn by the painter line by line: the
+// reference of a screen that wraps text. Each block is broken once, when it is
+// added, where the game breaks it (the longest run of whole words that fits
+// the rectangle's width, a new line at each line feed); drawing it is filling
+// the background and the rectangles added, then one drawText per line.
+class CBrokenText {
+public:
+    // bErase: the image is erased white before its background is filled, as
+    // the window system's paint erases before the view draws.
+    CBrokenText(QImage& image, COLORREF crBackground, bool bErase = false);
+    void AddFill(const CRect& rc, COLORREF cr);
+    void AddBlock(const CFont& font, COLORREF cr, const CRect& rc, const QString& str);
+    // One line with its top-left corner at pt, not broken.
+    void AddLine(const CFont& font, COLORREF cr, CPoint pt, const QString& str);
+    int Lines() const { return int(m_lines.size()); }
+    void operator()();
+
+private:
+    struct Line {
+        QFont font;
+        QColor colour;
+        QRect clip;
+        QPoint baseline;
+        QString text;
+    };
+    QImage& m_image;
+    QRgb m_background;
+    bool m_bErase;
+    std::vector<std::pair<QRect, QColor>> m_fills;
+    std::vector<Line> m_lines;
 };
 
 // Times fn once per iteration (thread CPU time as manual time; prepare runs

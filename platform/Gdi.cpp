@@ -231,9 +231,13 @@ void CFrameDC::FillSolid(const CRect& rcIn, COLORREF cr)
     if (nWidth == 1) {
         for (int y = rc.top; y < rc.bottom; ++y, pRow += nStride)
             *reinterpret_cast<std::uint32_t*>(pRow) = px;
+    } else if (nWidth < 256) {
+        for (int y = rc.top; y < rc.bottom; ++y, pRow += nStride)
+            std::fill_n(reinterpret_cast<std::uint32_t*>(pRow), nWidth, px);
     } else {
-        // The first row pixel by pixel, the others copied from it: a copy per
-        // row is as fast as a fill, and the sanitizers check it as one range.
+        // Wide rows: the first pixel by pixel, the others copied from it. A
+        // copy per row is as fast as a fill, and the sanitizers check it as
+        // one range.
         const uchar* pFirst = pRow;
         std::fill_n(reinterpret_cast<std::uint32_t*>(pRow), nWidth, px);
         pRow += nStride;

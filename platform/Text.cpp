@@ -125,6 +125,13 @@ struct CMeasured {
     int nLineHeight = 0;
     QHash<QString, qreal> advances;
     QHash<QString, QRect> inkBoxes;
+    // Each paragraph's words with the advances of each word and of the
+    // spaces before it.
+    struct Word {
+        qsizetype start, end;
+        qreal spaceAdvance, advance;
+    };
+    QHash<QString, std::vector<Word>> paragraphs;
     // The glyphs of the digits and the minus sign, shaped once: numbers are
     // drawn from them (the status panel draws one at every charge).
     bool bDigitsMade = false;
@@ -132,6 +139,7 @@ struct CMeasured {
     QRawFont digitFont;
     quint32 digitGlyphs[11] = {};
     qreal digitAdvances[11] = {};
+    QRectF digitInk[11];
 };
 
 constexpr char kDigitChars[] = "0123456789-";
@@ -141,6 +149,16 @@ int DigitIndex(QChar ch)
     if (ch >= u'0' && ch <= u'9')
         return ch.unicode() - u'0';
     return ch == u'-' ? 10 : -1;
+}
+
+bool IsNumber(QStringView str)
+{
+    if (str.isEmpty() || str.size() > 32)
+        return false;
+    for (QChar ch : str)
+        if (DigitIndex(ch) < 0)
+            return false;
+    return true;
 }
 
 // Shapes each digit and the minus sign on its own. A number's glyphs then
@@ -164,6 +182,7 @@ void MakeDigitGlyphs(CMeasured& measured, const QPaintDevice* pDevice)
             return;  // the digits come from more than one face
         measured.digitGlyphs[i] = runs[0].glyphIndexes()[0];
         measured.digitAdvances[i] = fmf.horizontalAdvance(QString(QLatin1Char(kDigitChars[i])));
+        measured.digitInk[i] = fmf.boundingRect(QString(QLatin1Char(kDigitChars[i])));
     }
     measured.bDigitsUsable = true;
 }
@@ -173,11 +192,8 @@ void MakeDigitGlyphs(CMeasured& measured, const QPaintDevice* pDevice)
 bool DrawDigits(QPainter& painter, CMeasured& measured, const QPaintDevice* pDevice, const QString& str,
                 QPoint baseline)
 {
-    if (str.isEmpty() || str.size() > 32)
+    if (!IsNumber(str))
         return false;
-    for (QChar ch : str)
-        if (DigitIndex(ch) < 0)
-            return false;
     if (!measured.bDigitsMade)
         MakeDigitGlyphs(measured, pDevice);
     if (!measured.bDigitsUsable)
@@ -244,6 +260,12 @@ public:
     {
         if (piece.isEmpty())
             return 0;
+        if (const CMeasured* pDigits = Digits(piece)) {
+            qreal advance = 0;
+            for (QChar ch : piece)
+                advance += pDigits->digitAdvances[DigitIndex(ch)];
+            return advance;
+        }
         QHash<QString, qreal>& advances = m_measured.advances;
         const QString key = piece.toString();
         if (auto it = advances.constFind(key); it != advances.cend())
@@ -254,12 +276,50 @@ public:
         advances.insert(key, advance);
         return advance;
     }
+    // The words of a paragraph (no line feeds), measured once.
+    const std::vector<CMeasured::Word>& Words(const QString& strPara) const
+    {
+        auto& paragraphs = m_measured.paragraphs;
+        auto it = paragraphs.constFind(strPara);
+        if (it != paragraphs.cend())
+            return *it;
+        if (paragraphs.size() >= kMaxCachedPieces)
+            paragraphs.clear();
+        std::vector<CMeasured::Word> words;
+        const QStringView para(strPara);
+        const qsizetype n = para.size();
+        for (qsizetype pos = 0; pos < n;) {
+            qsizetype start = pos;
+            while (start < n && para[start] == u' ')
+                ++start;
+            if (start == n)
+                break;
+            qsizetype end = start;
+            while (end < n && para[end] != u' ')
+                ++end;
+            words.push_back({start, end, PieceAdvance(para.sliced(pos, start - pos)),
+                             PieceAdvance(para.sliced(start, end - start))});
+            pos = end;
+        }
+        return *paragraphs.insert(strPara, std::move(words));
+    }
     // Whole device pixels of a sum of piece advances.
     int Rounded(qreal advance) const { return m_font.bScaled ? qRound(advance * m_font.scale) : qRound(advance); }
     int Advance(QStringView str) const { return Rounded(PieceAdvance(str)); }
     // Every pixel the text may touch, from its baseline point.
     QRect InkBox(const QString& str, QPoint baseline) const
     {
+        if (const CMeasured* pDigits = Digits(str)) {
+            // The digits' own boxes at their places, rounded outwards.
+            QRectF rcInk;
+            qreal x = 0;
+            for (QChar ch : str) {
+                const int i = DigitIndex(ch);
+                rcInk |= pDigits->digitInk[i].translated(x, 0);
+                x += pDigits->digitAdvances[i];
+            }
+            return rcInk.toAlignedRect().adjusted(-2, -2, 2, 2).translated(baseline);
+        }
         QHash<QString, QRect>& boxes = m_measured.inkBoxes;
         auto it = boxes.constFind(str);
         if (it == boxes.cend()) {
@@ -276,6 +336,16 @@ public:
     }
 
 private:
+    // The shaped digits, where the text is a number in a font drawn at its
+    // own size.
+    const CMeasured* Digits(QStringView str) const
+    {
+        if (m_font.bScaled || !IsNumber(str))
+            return nullptr;
+        if (!m_measured.bDigitsMade)
+            MakeDigitGlyphs(m_measured, m_pDevice);
+        return m_measured.bDigitsUsable ? &m_measured : nullptr;
+    }
     const QFontMetricsF& Metrics() const
     {
         if (!m_pFmf)
@@ -308,46 +378,30 @@ void Unite(CRect& rcAcc, const QRect& r)
 void WrapParagraph(const QString& strPara, const CTextMeasure& measure, int nWidth, std::vector<QString>& lines,
                    std::vector<int>& widths)
 {
-    const qsizetype n = strPara.size();
-    auto skipSpaces = [&](qsizetype i) {
-        while (i < n && strPara[i] == u' ')
-            ++i;
-        return i;
-    };
-    if (skipSpaces(0) == n) {  // empty or blank: one empty line
+    const std::vector<CMeasured::Word>& words = measure.Words(strPara);
+    if (words.empty()) {  // empty or blank: one empty line
         lines.push_back(strPara);
         widths.push_back(measure.Advance(strPara));
         return;
     }
-    const QStringView para(strPara);
-    qsizetype start = 0;  // the paragraph keeps its leading spaces
-    while (start < n) {
-        qsizetype lineEnd = -1;
-        int nLineWidth = 0;
-        qreal lineAdvance = 0;  // of start .. pos
-        qsizetype pos = start;
-        for (;;) {
-            const qsizetype wordStart = skipSpaces(pos);
-            if (wordStart == n)
+    size_t k = 0;
+    while (k < words.size()) {
+        // The first line keeps the paragraph's leading spaces.
+        const qsizetype start = k == 0 ? 0 : words[k].start;
+        qreal advance = (k == 0 ? words[0].spaceAdvance : 0) + words[k].advance;
+        qsizetype end = words[k].end;
+        int nLineWidth = measure.Rounded(advance);
+        for (++k; k < words.size(); ++k) {
+            const qreal longer = advance + words[k].spaceAdvance + words[k].advance;
+            const int nLonger = measure.Rounded(longer);
+            if (nLonger > nWidth)
                 break;
-            qsizetype wordEnd = wordStart;
-            while (wordEnd < n && strPara[wordEnd] != u' ')
-                ++wordEnd;
-            const qreal advance = lineAdvance + measure.PieceAdvance(para.sliced(pos, wordStart - pos)) +
-                                  measure.PieceAdvance(para.sliced(wordStart, wordEnd - wordStart));
-            const int nAdvance = measure.Rounded(advance);
-            if (lineEnd >= 0 && nAdvance > nWidth)
-                break;
-            lineEnd = wordEnd;
-            nLineWidth = nAdvance;
-            lineAdvance = advance;
-            pos = wordEnd;
+            advance = longer;
+            nLineWidth = nLonger;
+            end = words[k].end;
         }
-        if (lineEnd < 0)
-            break;  // only the spaces after the last word remain
-        lines.push_back(strPara.mid(start, lineEnd - start));
+        lines.push_back(strPara.mid(start, end - start));
         widths.push_back(nLineWidth);
-        start = skipSpaces(lineEnd);
     }
 }
 
