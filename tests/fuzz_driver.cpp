@@ -1094,8 +1094,11 @@ void CFuzzDriver::CheckEvent(const Before& b, EEvent eEvent)
         if (m_nDirt >= 0 && v.m_nPenalty != 4 * m_nDirt)
             Violation("penalty " + std::to_string(v.m_nPenalty) + ", a fresh board drawing shows " +
                       std::to_string(m_nDirt) + " dirt pixels");
-        if (v.m_nLayout == 2 && std::equal(std::begin(b.rcStone), std::end(b.rcStone), std::begin(kLayout2Perfect)) &&
-            v.m_nBonus != kBonus)
+        // Its probes reach two rows below the patio, which must lie above the
+        // prompt line and the status panel.
+        const bool bProbesShow = m_nDirt >= 0 && b.rcClient.bottom - 2 * b.nUnitY >= RC_PATIO.bottom + 2;
+        if (bProbesShow && v.m_nLayout == 2 &&
+            std::equal(std::begin(b.rcStone), std::end(b.rcStone), std::begin(kLayout2Perfect)) && v.m_nBonus != kBonus)
             Violation("bonus " + std::to_string(v.m_nBonus) + " for the perfect arrangement");
         const int nExpected = std::max(0, kPay + v.m_nBonus - v.m_nPenalty - v.m_nCost);
         if (v.m_nProfit != nExpected)
