@@ -1404,8 +1404,9 @@ def _unprivileged():
 def _gi_python():
     """A Python that has GObject introspection (Gio, GStreamer): this one,
     or the system's where this one is a private build."""
+    prefix = _unprivileged()[0]
     for exe in (sys.executable, '/usr/bin/python3'):
-        if exe and subprocess.run([exe, '-c', 'import gi'], capture_output=True).returncode == 0:
+        if exe and subprocess.run(prefix + [exe, '-c', 'import gi'], capture_output=True).returncode == 0:
             return exe
     raise CheckFailed('no Python with GObject introspection (python3-gi) to talk to the compositor')
 
@@ -1587,6 +1588,8 @@ class XPanelDesktop(PlayersDesktop, Desktop):
         else:
             bus = os.path.join(self.tmp, 'bus')
             os.makedirs(bus, mode=0o700)
+            # The panel's plugins ask the system bus; the machine's is not theirs.
+            self.env['DBUS_SYSTEM_BUS_ADDRESS'] = 'unix:path=' + os.path.join(bus, 'no-system-bus')
             self.env['DBUS_SESSION_BUS_ADDRESS'] = _session_bus(self, bus, [], self.env)
             # The panel's own default, so that it asks no first-start question.
             xml = os.path.join(self.env['XDG_CONFIG_HOME'], 'xfce4', 'xfconf', 'xfce-perchannel-xml')
@@ -1700,7 +1703,10 @@ class MutterDesktop(PlayersDesktop, Desktop):
             os.chmod(x11, 0o1777)
         env = {'PATH': '/usr/local/bin:/usr/bin:/bin', 'HOME': home, 'XDG_RUNTIME_DIR': runtime,
                'XDG_CONFIG_HOME': os.path.join(home, '.config'), 'LANG': 'C.UTF-8',
-               'GSETTINGS_BACKEND': 'keyfile', 'XDG_CURRENT_DESKTOP': 'GNOME'}
+               'GSETTINGS_BACKEND': 'keyfile', 'XDG_CURRENT_DESKTOP': 'GNOME',
+               # mutter asks the system bus (logind, locale, colord); the
+               # machine's is not the check's.
+               'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=' + os.path.join(runtime, 'no-system-bus')}
         # Two fixed workspaces, and a shortcut for fullscreen (GNOME has none
         # by default).
         settings = os.path.join(home, '.config', 'glib-2.0', 'settings')
