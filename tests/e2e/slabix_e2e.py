@@ -1549,9 +1549,9 @@ class PlayersDesktop:
         wid = self.main_window
         wm = ['wmctrl', '-i', '-r', wid, '-b']
         return [
-            ('the maximise toggle (restore)', wm + ['toggle,maximized_vert,maximized_horz'], 'any'),
+            ('the maximise toggle (restore)', wm + ['remove,maximized_vert,maximized_horz'], 'any'),
             ('a resize request to 1000x700', ['xdotool', 'windowsize', wid, '1000', '700'], 'moved'),
-            ('the maximise toggle (maximise)', wm + ['toggle,maximized_vert,maximized_horz'], 'same'),
+            ('the maximise toggle (maximise)', wm + ['add,maximized_vert,maximized_horz'], 'same'),
             ('fullscreen', wm + ['toggle,fullscreen'], 'moved'),
             ('fullscreen again (leave)', wm + ['toggle,fullscreen'], 'same'),
             ('a switch to the second workspace', ['wmctrl', '-s', '1'], 'any'),
@@ -1662,6 +1662,7 @@ class MutterDesktop(PlayersDesktop, Desktop):
     def __init__(self, slabix, width, height, platform=None, **options):
         Desktop.__init__(self, slabix, width, height, **options)
         self.platform = platform
+        self.wm_name = 'mutter' + (' through XWayland' if platform == 'xcb' else '')
         self.extra_procs = []
         self.remote = self.compositor = None
         self.main_window = None
@@ -2044,6 +2045,7 @@ def check_players_desktop(desk, args):
     if (origin, size[:2]) != (title[:2], (title[2] - title[0], title[3] - title[1])):
         raise CheckFailed('the board shows a game screen of %dx%d at %s, the title screen was %s' % (
             size[0], size[1], origin, title))
+    print('the board: layout %d, a game screen of %dx%d (unit %d) at %s' % ((layout + 1,) + size + (origin,)))
     i, at = drag_one(desk, origin, layout, size)
     for what, argv, expect in desk.window_actions():
         desk.act(argv)
@@ -2068,7 +2070,10 @@ def check_players_desktop(desk, args):
             raise CheckFailed('the game ended after %s' % what)
         if stone_problem(desk.last_shot, origin, at, STONE_RGB[i]) and expect == 'same':
             raise CheckFailed('after %s the dragged stone is no longer at %s' % (what, at))
-        print('after %s: the board shown whole' % what)
+        where = ''
+        if desk.main_window:
+            where = ' (the window at %d, %d, %dx%d)' % desk.window_geometry(desk.main_window)
+        print('after %s: the board shown whole%s' % (what, where))
     # The game goes on: the stone dragged last moves by hand.
     desk.key(*(['Right'] * 5))
     right = moved_to(at, at[0] + 5, at[1])
@@ -2076,7 +2081,9 @@ def check_players_desktop(desk, args):
                   'stone %d 5 pixels further right after five presses of Right' % i,
                   describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, right, STONE_RGB[i]) or ''))
     desk.key('End')
-    picture, text = results_areas(origin, size)
+    # The results are laid out by the vertical unit; the cost box gives the
+    # horizontal one, which differs from it on screens 1276 to 1595 wide.
+    picture, text = results_areas(origin, size[:2] + (unit_for(*size[:2]),))
     w, h = at[2] - at[0], at[3] - at[1]
 
     def scored():
@@ -2084,7 +2091,9 @@ def check_players_desktop(desk, args):
         return s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and \
             picture_dirt(s, picture) == INSIDE_AREA - w * h and ink_lines(s, text) == 6
     desk.wait_for(scored, 'the results screen: the patio picture with the stone on it, 6 lines of results',
-                  describe=lambda: desk.last_shot.describe())
+                  describe=lambda: '%s: %d dirt pixels in the picture at %s (expected %d), %d lines of results' % (
+                      desk.last_shot.describe(), picture_dirt(desk.last_shot, picture), picture,
+                      INSIDE_AREA - w * h, ink_lines(desk.last_shot, text)))
     print('under %s at %dx%d: a game screen of %dx%d at %s kept through %d window actions' % (
         desk.wm_name, desk.width, desk.height, size[0], size[1], origin, len(desk.window_actions())))
 
