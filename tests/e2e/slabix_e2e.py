@@ -1921,7 +1921,10 @@ def screen_problem(desk, rect, what='the title screen'):
     if not need <= h <= 1200:
         return '%s is %d rows tall: a game needs %d' % (what, h, need)
     if not inside(rect, area):
-        return '%s at %s is not whole inside the work area %s' % (what, rect, area)
+        where = ''
+        if getattr(desk, 'main_window', None):
+            where = ' (the window\'s client area is at %d, %d, %dx%d)' % desk.window_geometry(desk.main_window)
+        return '%s at %s is not whole inside the work area %s%s' % (what, rect, area, where)
     return None
 
 
