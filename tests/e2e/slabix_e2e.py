@@ -1552,8 +1552,8 @@ class PlayersDesktop:
             ('the maximise toggle (restore)', wm + ['remove,maximized_vert,maximized_horz'], 'any'),
             ('a resize request to 1000x700', ['xdotool', 'windowsize', wid, '1000', '700'], 'moved'),
             ('the maximise toggle (maximise)', wm + ['add,maximized_vert,maximized_horz'], 'same'),
-            ('fullscreen', wm + ['toggle,fullscreen'], 'moved'),
-            ('fullscreen again (leave)', wm + ['toggle,fullscreen'], 'same'),
+            ('fullscreen', wm + ['add,fullscreen'], 'moved'),
+            ('fullscreen again (leave)', wm + ['remove,fullscreen'], 'same'),
             ('a switch to the second workspace', ['wmctrl', '-s', '1'], 'any'),
             ('the switch back', ['wmctrl', '-s', '0'], 'same'),
         ]
@@ -1867,8 +1867,22 @@ class MutterDesktop(PlayersDesktop, Desktop):
     def act(self, argv):
         if argv[0] == 'keys':
             self.key(*argv[1:])
-        else:
-            self.run(argv)
+            return
+        before = self.window_geometry(self.main_window)
+        self.run(argv)
+        if any('fullscreen' in a for a in argv):
+            # The screen cast stops sending frames when an X window goes
+            # into or out of fullscreen; once the window has its new size, a
+            # new session sees it again.
+            self.wait_for(lambda: self.window_geometry(self.main_window) != before,
+                          'the game window to change its size for %s' % argv[-1])
+            def settled():
+                now = self.window_geometry(self.main_window)
+                time.sleep(0.3)
+                return self.window_geometry(self.main_window) == now
+            self.wait_for(settled, 'the game window to settle after %s' % argv[-1])
+            _stop(self.remote)
+            self._open_remote()
 
 
 # What the game screen looks like from outside -------------------------------
