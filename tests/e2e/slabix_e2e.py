@@ -2047,6 +2047,16 @@ def drag_one(desk, origin, layout, size):
     return i, new
 
 
+def window_note(desk):
+    """Where the game window is and what state its window manager gives it
+    (X windows only), for a failure's report."""
+    if not getattr(desk, 'main_window', None):
+        return ''
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'], check=False).split('=', 1)[-1]
+    return '; the game window\'s client area is at %d, %d, %dx%d, its state: %s' % (
+        desk.window_geometry(desk.main_window) + (state.strip().replace('_NET_WM_STATE_', '') or 'none',))
+
+
 def check_players_desktop(desk, args):
     """The game under a player's desktop: the first title screen whole in
     the work area and never a notice; the board after space; a drag; the
@@ -2069,20 +2079,21 @@ def check_players_desktop(desk, args):
         if expect == 'same':
             desk.wait_for(lambda: board_shown(desk, size, origin) is None,
                           'the board back as it was at %s after %s' % (origin, what),
-                          describe=lambda: board_shown(desk, size, origin))
+                          describe=lambda: board_shown(desk, size, origin) + window_note(desk))
         elif expect == 'moved':
             def moved():
                 problem = board_shown(desk, size)
                 return problem is None and find_patio(desk.last_shot) != origin
             desk.wait_for(moved, 'the board shown whole in its new place after %s' % what,
-                          describe=lambda: board_shown(desk, size) or 'it is still at %s' % (origin,))
+                          describe=lambda: (board_shown(desk, size) or 'it is still at %s' % (origin,)) +
+                          window_note(desk))
         else:
             # Shown whole, or not at all (another workspace, a window being placed).
             def whole_or_gone():
                 problem = board_shown(desk, size)
                 return problem is None or problem.startswith('no board')
             desk.wait_for(whole_or_gone, 'the board shown whole, or not at all, after %s' % what,
-                          describe=lambda: board_shown(desk, size))
+                          describe=lambda: board_shown(desk, size) + window_note(desk))
         if desk.game.poll() is not None:
             raise CheckFailed('the game ended after %s' % what)
         if stone_problem(desk.last_shot, origin, at, STONE_RGB[i]) and expect == 'same':
