@@ -111,7 +111,9 @@ void CViewWidget::ChooseScreen()
         return;
     const QRect rcDevice = DeviceRect();
     const int k = WholeScale(devicePixelRatioF(), rcDevice.width());
-    const QSize size = ScreenSize(rcDevice.size() - QSize(2 * EDGE * k, 2 * EDGE * k), k, *m_pView);
+    const QSize sizeInside = rcDevice.size() - QSize(2 * EDGE * k, 2 * EDGE * k);
+    const QSize size = m_bWholeArea ? QSize(std::max(0, sizeInside.width() / k), std::max(0, sizeInside.height() / k))
+                                    : ScreenSize(sizeInside, k, *m_pView);
     m_bChosen = true;
     m_nScale = k;
     if (size != m_pView->FrameBuffer().size()) {

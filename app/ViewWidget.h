@@ -52,6 +52,9 @@ public:
     // How long the window must go without a new size, once exposed, before
     // the game's screen is chosen from it.
     void SetSettleTime(int nMilliseconds) { m_nSettleMs = nMilliseconds; }
+    // The game's screen is the whole area inside the edge, however large or
+    // small: the window was given its size on purpose.
+    void SetScreenIsWholeArea(bool bWhole) { m_bWholeArea = bWhole; }
     // Whether the game's screen has been chosen.
     bool ScreenChosen() const { return m_bChosen; }
     // Device pixels per game pixel.
@@ -112,6 +115,7 @@ private:
     // enough for the first screen to show at once.
     int m_nSettleMs = 150;
     bool m_bChosen = false;
+    bool m_bWholeArea = false;
     bool m_bFullPaintPending = true;
     bool m_bFirstShown = false;
     bool m_bPainting = false;
