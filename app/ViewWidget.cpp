@@ -251,7 +251,7 @@ bool CViewWidget::IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers)
     return (bAlt && !bCtrl) || (nKey == Qt::Key_F10 && !bCtrl);
 }
 
-UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers /*modifiers*/)
+UINT CViewWidget::VirtualKeyFromQt(int nKey)
 {
     // The game's own keys; the menu's come through its shortcuts and the
     // system keys.
@@ -270,7 +270,7 @@ UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers /*modifiers*/
 void CViewWidget::keyPressEvent(QKeyEvent* pEvent)
 {
     const int nKey = pEvent->key();
-    const UINT nChar = VirtualKeyFromQt(nKey, pEvent->modifiers());
+    const UINT nChar = VirtualKeyFromQt(nKey);
     if (!m_pView || nChar == 0 || IsSystemKey(nKey, pEvent->modifiers())) {
         QWidget::keyPressEvent(pEvent);
         return;

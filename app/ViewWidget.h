@@ -73,7 +73,7 @@ public:
     static QRect ShownRect(const QRect& rcArea, const QSize& sizeScreen, int k);
 
     // The virtual-key code of a key the game or the menu uses; 0 for others.
-    static UINT VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers);
+    static UINT VirtualKeyFromQt(int nKey);
     // Keys the old desktop delivered as system keys (Alt combinations, F10,
     // Alt itself): they go to the menu, never to the view.
     static bool IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers);
