@@ -129,6 +129,7 @@ void CMainFrame::ShowSized(const QSize& size)
     // The game's screen is the client area of this window; nothing the
     // screen does changes that.
     setFixedSize(size);
+    m_pViewWidget->SetScreenIsWholeArea(true);
     show();
     activateWindow();
 }

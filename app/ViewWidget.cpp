@@ -111,7 +111,9 @@ void CViewWidget::ChooseScreen()
         return;
     const QRect rcDevice = DeviceRect();
     const int k = WholeScale(devicePixelRatioF(), rcDevice.width());
-    const QSize size = ScreenSize(rcDevice.size() - QSize(2 * EDGE * k, 2 * EDGE * k), k, *m_pView);
+    const QSize sizeInside = rcDevice.size() - QSize(2 * EDGE * k, 2 * EDGE * k);
+    const QSize size = m_bWholeArea ? QSize(std::max(0, sizeInside.width() / k), std::max(0, sizeInside.height() / k))
+                                    : ScreenSize(sizeInside, k, *m_pView);
     m_bChosen = true;
     m_nScale = k;
     if (size != m_pView->FrameBuffer().size()) {
@@ -249,7 +251,7 @@ bool CViewWidget::IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers)
     return (bAlt && !bCtrl) || (nKey == Qt::Key_F10 && !bCtrl);
 }
 
-UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers /*modifiers*/)
+UINT CViewWidget::VirtualKeyFromQt(int nKey)
 {
     // The game's own keys; the menu's come through its shortcuts and the
     // system keys.
@@ -268,7 +270,7 @@ UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers /*modifiers*/
 void CViewWidget::keyPressEvent(QKeyEvent* pEvent)
 {
     const int nKey = pEvent->key();
-    const UINT nChar = VirtualKeyFromQt(nKey, pEvent->modifiers());
+    const UINT nChar = VirtualKeyFromQt(nKey);
     if (!m_pView || nChar == 0 || IsSystemKey(nKey, pEvent->modifiers())) {
         QWidget::keyPressEvent(pEvent);
         return;

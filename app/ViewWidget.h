@@ -52,6 +52,9 @@ public:
     // How long the window must go without a new size, once exposed, before
     // the game's screen is chosen from it.
     void SetSettleTime(int nMilliseconds) { m_nSettleMs = nMilliseconds; }
+    // The game's screen is the whole area inside the edge, however large or
+    // small: the window was given its size on purpose.
+    void SetScreenIsWholeArea(bool bWhole) { m_bWholeArea = bWhole; }
     // Whether the game's screen has been chosen.
     bool ScreenChosen() const { return m_bChosen; }
     // Device pixels per game pixel.
@@ -70,7 +73,7 @@ public:
     static QRect ShownRect(const QRect& rcArea, const QSize& sizeScreen, int k);
 
     // The virtual-key code of a key the game or the menu uses; 0 for others.
-    static UINT VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers);
+    static UINT VirtualKeyFromQt(int nKey);
     // Keys the old desktop delivered as system keys (Alt combinations, F10,
     // Alt itself): they go to the menu, never to the view.
     static bool IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers);
@@ -112,6 +115,7 @@ private:
     // enough for the first screen to show at once.
     int m_nSettleMs = 150;
     bool m_bChosen = false;
+    bool m_bWholeArea = false;
     bool m_bFullPaintPending = true;
     bool m_bFirstShown = false;
     bool m_bPainting = false;
