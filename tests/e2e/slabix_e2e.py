@@ -1665,7 +1665,7 @@ class XPanelDesktop(PlayersDesktop, Desktop):
         wid = self.main_window
         i3 = lambda cmd: ['i3-msg', '[id=%d] %s' % (int(wid, 0), cmd)]
         return [
-            ('floating (the tile left)', i3('floating enable'), 'any'),
+            ('floating (out of the tiles)', i3('floating enable'), 'any'),
             ('a resize request to 1000x700', ['xdotool', 'windowsize', wid, '1000', '700'], 'moved'),
             ('tiled again', i3('floating disable'), 'same'),
             ('fullscreen', i3('fullscreen enable'), 'moved'),
