@@ -1726,7 +1726,8 @@ class MutterDesktop(PlayersDesktop, Desktop):
         x11 = '/tmp/.X11-unix'
         if not os.path.isdir(x11):
             os.makedirs(x11, exist_ok=True)
-        if os.stat(x11).st_mode & 0o1777 != 0o1777:
+            os.chmod(x11, 0o1777)
+        elif os.stat(x11).st_mode & 0o1777 != 0o1777:
             if os.geteuid() != 0:
                 raise CheckFailed('%s is not world-writable, and mutter needs it so' % x11)
             os.chmod(x11, 0o1777)
