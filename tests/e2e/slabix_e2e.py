@@ -1822,6 +1822,8 @@ class MutterDesktop(PlayersDesktop, Desktop):
                                              'the game window on the X server of XWayland', timeout=20)[0]
 
     def focus_game(self, title):
+        if self.platform is None and self.game_windows():
+            raise CheckFailed('the game opened a window on the X server of XWayland, not a Wayland one')
         # A new window does not get the keyboard by itself in headless mutter;
         # a click gives it: on the menu bar, right of its menus.
         self.run_remote('motion %d %d' % (title[2] - 20, title[1] - 14))
