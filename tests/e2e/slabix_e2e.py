@@ -65,6 +65,7 @@ def load_game_data(path):
     LAYOUTS[:] = [[tuple(r) for r in layout] for layout in data['layouts']]
     STONE_RGB[:] = [rgb(c) for c in STONE_COLOURS]
     DIRT = rgb(data['dirt'])
+    GAME_COLOURS.update(bytes(c) for c in [WHITE, BLACK, DIRT] + STONE_RGB)
     if tuple(data['patio']) != PATIO:
         raise SystemExit(f'{path}: the patio is {data["patio"]}, the checks expect {PATIO}')
 
@@ -2207,7 +2208,7 @@ def check_resolution_change(desk, args):
         _stop_game(desk)
 
 
-GAME_COLOURS = {bytes(c) for c in [WHITE, BLACK, DIRT] + STONE_RGB}
+GAME_COLOURS = set()  # white, black, the dirt and the stones: filled by load_game_data()
 
 
 def check_scaled(k):
