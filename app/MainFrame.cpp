@@ -22,10 +22,13 @@ const QString APP_TITLE = QStringLiteral(SLABIX_NAME);
 }
 
 CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> pView, QWidget* pParent)
-    : QMainWindow(pParent, FrameFlags()), m_pDoc(std::move(pDoc)), m_pView(std::move(pView))
+    : QMainWindow(pParent, FrameFlags()), m_pDialogs(std::make_unique<CFrameDialogs>(this)),
+      m_pDoc(std::move(pDoc)), m_pView(std::move(pView))
 {
     m_pView->SetDocument(m_pDoc.get());
     m_pView->SetDialogParent(this);
+    // A print job that fails says so in the frame's message.
+    m_pView->SetErrorReport([this](const QString& strText) { m_pDialogs->ReportError(strText); });
     m_pViewWidget = new CViewWidget(m_pView.get(), this);
     m_pViewWidget->SetSizeTest([this] { return TakesClientSize(); });
     setCentralWidget(m_pViewWidget);
@@ -34,23 +37,33 @@ CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> 
 
     m_pDoc->m_fnTitleChanged = [this](const CString& strTitle) { setWindowTitle(FrameTitle(strTitle)); };
     setWindowTitle(FrameTitle(m_pDoc->GetTitle()));
+}
 
-    m_fnAskOpenName = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
-                                            QStringLiteral("All Files (*)"));
-    };
-    m_fnAskSaveName = [this](const QString& strDefaultName) {
-        // The dialog asks before it replaces an existing file.
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), strDefaultName,
-                                            QStringLiteral("All Files (*)"));
-    };
-    m_fnReportError = [this](const QString& strText) {
-        QMessageBox::warning(this, APP_TITLE, strText);
-    };
+QString CFrameDialogs::AskOpenName()
+{
+    return QFileDialog::getOpenFileName(m_pParent, QStringLiteral("Open"), QString(), QStringLiteral("All Files (*)"));
+}
+
+QString CFrameDialogs::AskSaveName(const QString& strDefaultName)
+{
+    return QFileDialog::getSaveFileName(m_pParent, QStringLiteral("Save As"), strDefaultName,
+                                        QStringLiteral("All Files (*)"));
+}
+
+void CFrameDialogs::ReportError(const QString& strText)
+{
+    QMessageBox::warning(m_pParent, APP_TITLE, strText);
+}
+
+void CMainFrame::SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs)
+{
+    if (pDialogs)
+        m_pDialogs = std::move(pDialogs);
 }
 
 CMainFrame::~CMainFrame()
 {
+    m_pView->SetErrorReport(nullptr);
     m_pViewWidget->DetachView();
     m_pDoc->m_fnTitleChanged = nullptr;
 }
@@ -324,12 +337,12 @@ void CMainFrame::OnFileNew()
 
 void CMainFrame::OnFileOpen()
 {
-    const QString strPath = m_fnAskOpenName();
+    const QString strPath = m_pDialogs->AskOpenName();
     if (strPath.isEmpty())
         return;
     const QString strError = m_pDoc->OnOpenDocument(strPath);
     if (!strError.isEmpty()) {
-        m_fnReportError(strError);
+        m_pDialogs->ReportError(strError);
         return;
     }
     m_pViewWidget->RequestFullPaint();
@@ -343,12 +356,12 @@ void CMainFrame::OnFileSave()
     const qsizetype nBad = strName.indexOf(QRegularExpression(QStringLiteral("[:/\\\\]")));
     if (nBad >= 0)
         strName.truncate(nBad);
-    const QString strPath = m_fnAskSaveName(strName.trimmed());
+    const QString strPath = m_pDialogs->AskSaveName(strName.trimmed());
     if (strPath.isEmpty())
         return;
     const QString strError = m_pDoc->OnSaveDocument(strPath);
     if (!strError.isEmpty())
-        m_fnReportError(strError);
+        m_pDialogs->ReportError(strError);
 }
 
 void CMainFrame::OnFilePrint()

@@ -15,11 +15,28 @@
 
 #include <QKeySequence>
 #include <QMainWindow>
-#include <functional>
 #include <memory>
 
 class CViewWidget;
 class QAction;
+
+// The dialogs behind Open and Save and the message that reports a failure.
+// The frame holds one; tests put their own in its place.
+class CFrameDialogs {
+public:
+    explicit CFrameDialogs(QWidget* pParent = nullptr) : m_pParent(pParent) {}
+    virtual ~CFrameDialogs() = default;
+    // The chosen path, or an empty string when the player cancels.
+    virtual QString AskOpenName();
+    // The chosen path, suggesting the default name; empty when cancelled.
+    // The dialog asks before it replaces an existing file.
+    virtual QString AskSaveName(const QString& strDefaultName);
+    // A warning message box with the text and an OK button.
+    virtual void ReportError(const QString& strText);
+
+private:
+    QWidget* m_pParent;
+};
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -57,12 +74,9 @@ public:
     void OnFilePrint();
     void OnAppAbout();
 
-    // The file dialogs and the error report behind Open and Save. They return
-    // the chosen path, or an empty string when the player cancels. Tests put
-    // their own in place.
-    std::function<QString()> m_fnAskOpenName;
-    std::function<QString(const QString& strDefaultName)> m_fnAskSaveName;
-    std::function<void(const QString& strText)> m_fnReportError;
+    // The dialogs of Open, Save and of a failed command (printing too).
+    CFrameDialogs& Dialogs() { return *m_pDialogs; }
+    void SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs);
 
 protected:
     bool event(QEvent* pEvent) override;
@@ -96,6 +110,7 @@ private:
     void OnNoCommand() {}
     void OnClose();
 
+    std::unique_ptr<CFrameDialogs> m_pDialogs;
     std::unique_ptr<CSlabixDoc> m_pDoc;
     std::unique_ptr<CView> m_pView;  // destroyed before the document
     CViewWidget* m_pViewWidget;

@@ -14,11 +14,11 @@ void CSlabixApp::InitResources()
     Q_INIT_RESOURCE(slabix);
 }
 
-QString CCommandLineInfo::FileNameFrom(const QStringList& args)
+QString CCommandLineInfo::FileNameFrom(const QList<QByteArray>& args)
 {
     for (qsizetype i = 1; i < args.size(); ++i) {
-        if (!args[i].startsWith(QLatin1Char('-')))
-            return args[i];
+        if (!args[i].startsWith('-'))
+            return CSlabixDoc::FileNameFromBytes(args[i]);
     }
     return QString();
 }
