@@ -1,4 +1,5 @@
 #include "app/MainFrame.h"
+#include "platform/MessageBox.h"
 
 #include "app/AboutBox.h"
 #include "app/ViewWidget.h"
@@ -13,7 +14,6 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScreen>
 
@@ -52,7 +52,7 @@ QString CFrameDialogs::AskSaveName(const QString& strDefaultName)
 
 void CFrameDialogs::ReportError(const QString& strText)
 {
-    QMessageBox::warning(m_pParent, APP_TITLE, strText);
+    AfxMessageBox(strText, m_pParent);
 }
 
 void CMainFrame::SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs)

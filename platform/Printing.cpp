@@ -1,11 +1,11 @@
 // The old framework's printing model on Qt's printer: prepare (dialog and
 // printer), then begin, one OnPrint per page, end.
 #include "platform/View.h"
+#include "platform/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintEngine>
@@ -156,7 +156,7 @@ void CView::ReportError(const QString& strText)
     if (m_fnReportError)
         m_fnReportError(strText);
     else
-        QMessageBox::warning(m_pDialogParent, QCoreApplication::applicationName(), strText);
+        AfxMessageBox(strText, m_pDialogParent);
 }
 
 void CView::PrintJob(QPrinter& printer, CPrintInfo& info)

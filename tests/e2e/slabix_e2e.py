@@ -1381,6 +1381,362 @@ def check_sound_cues(desk, args):
         raise CheckFailed('the game ended while it played its sound cues')
 
 
+# --- When the outside world misbehaves: files, sound servers, print queues --
+#
+# The game against a FIFO on its command line and through Ctrl+O, a private
+# PipeWire (with its PulseAudio server and wireplumber, on a session bus of
+# its own) or pulseaudio that comes up late or is killed during play, and a
+# private print service whose queue refuses every job. Everything runs in the
+# check's own folder. Message boxes are read through the clipboard, where the
+# box puts its text on Ctrl+C.
+
+def message_text(desk, wid):
+    """The text of the game's message box wid, as the box copies it."""
+    desk.run(['xdotool', 'windowactivate', '--sync', wid], check=False)
+    desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == wid,
+                  'the message box to get the keyboard focus')
+
+    def copied():
+        desk.run(['xdotool', 'key', '--window', wid, 'ctrl+c'], check=False)
+        time.sleep(0.2)
+        res = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=desk.env,
+                             capture_output=True, text=True, timeout=10)
+        return res.returncode == 0 and res.stdout.strip() and res.stdout
+    return desk.wait_for(copied, 'the message box to copy its text on Ctrl+C')
+
+
+def new_window(desk, known, what, timeout):
+    """A game window that is none of known, within timeout seconds."""
+    found = desk.wait_for(lambda: [w for w in desk.game_windows() if w not in known], what, timeout=timeout,
+                          describe=lambda: 'the game shows the windows %s; %s' % (desk.game_windows(),
+                                                                                desk.shot().describe()))
+    return found[0]
+
+
+def expect_in(text, needle, what):
+    if needle not in text:
+        raise CheckFailed('%s should say "%s", but says:\n%s' % (what, needle, text))
+
+
+def check_fifo_command_line(desk, args):
+    fifo = os.path.join(desk.tmp, 'stones.sld')
+    os.mkfifo(fifo)
+    t0 = time.monotonic()
+    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
+    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
+    desk.game = subprocess.Popen([desk.slabix, fifo], env=desk.env, stdout=desk.game_out,
+                                 stderr=desk.game_err, preexec_fn=_die_with_parent)
+    box = new_window(desk, [], 'a window within 2 s of the start with a FIFO named on the command line', 2.0)
+    print('a window %.1f s after the start' % (time.monotonic() - t0))
+    text = message_text(desk, box)
+    expect_in(text, 'Cannot open %s.\nIt is a named pipe, not a file' % fifo, 'the message')
+    desk.key('Return')
+    try:
+        status = desk.game.wait(10)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed('the game did not end when the message was closed')
+    if status != 1:
+        raise CheckFailed('the game ended with status %d after a file it cannot open, not 1' % status)
+
+
+def check_fifo_open_dialog(desk, args):
+    fifo = os.path.join(desk.tmp, 'stones.sld')
+    os.mkfifo(fifo)
+    desk.start_game()
+    wait_for_title(desk)
+    desk.key('ctrl+o')
+    dialog = new_window(desk, [desk.main_window], 'the Open dialog after Ctrl+O', DEFAULT_TIMEOUT)
+    desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                  'the Open dialog to get the keyboard focus')
+    # The file name field has the focus: the FIFO's whole name, and Return.
+    desk.run(['xdotool', 'type', '--delay', '10', fifo])
+    t0 = time.monotonic()
+    desk.key('Return')
+    box = new_window(desk, [desk.main_window, dialog], 'a message within 2 s of choosing a FIFO', 2.0)
+    print('the message %.1f s after OK' % (time.monotonic() - t0))
+    text = message_text(desk, box)
+    expect_in(text, 'Cannot open %s.\nIt is a named pipe, not a file' % fifo, 'the message')
+    desk.key('Return')
+    desk.wait_for(lambda: desk.game_windows() == [desk.main_window], 'the message to close',
+                  describe=lambda: 'the windows %s are still open' % desk.game_windows())
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended after the FIFO (status %d)' % desk.game.returncode)
+    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    start_board(desk)
+
+
+class SoundServer:
+    """A sound server of the check's own in its runtime folder, at the
+    address the game is given (PULSE_SERVER): pulseaudio, or PipeWire with
+    its PulseAudio server and wireplumber on a private session bus. Either
+    gets a null sink, SINK, the default, recorded from its monitor into the
+    desk's recording (appended to at every start)."""
+
+    def __init__(self, desk, kind):
+        self.desk, self.kind = desk, kind
+        self.procs = []
+        self.bus = None
+        self.starts = 0
+        desk.recording = open(os.path.join(desk.tmp, 'sink.raw'), 'wb')
+
+    def _env(self):
+        env = dict(self.desk.env)
+        env.pop('DISPLAY')  # nothing of the X server's: no bell, no session bus through it
+        env.pop('PULSE_SERVER')
+        return env
+
+    def _spawn(self, argv, env, name):
+        log = open(os.path.join(self.desk.tmp, '%s.%d.log' % (name, self.starts)), 'w')
+        proc = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+        log.close()
+        self.procs.append(proc)
+        return proc
+
+    def _start_bus(self):
+        rfd, wfd = os.pipe()
+        address = 'unix:path=' + os.path.join(self.desk.tmp, 'session-bus')
+        self.bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--nopidfile', '--address=' + address,
+                                     '--print-address=%d' % wfd],
+                                    pass_fds=(wfd,), env=self._env(), stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        os.close(wfd)
+        with os.fdopen(rfd) as f:
+            line = f.readline()  # written once the bus listens
+        if not line.strip():
+            raise CheckFailed('the private session bus (dbus-daemon) did not start')
+        self.bus_address = line.strip()
+
+    def _wireplumber_config(self, env):
+        # wireplumber as the session has it, less the device monitors: the
+        # only sink is the check's null sink, whatever the machine has.
+        for part in ('main', 'bluetooth'):
+            src = '/usr/share/wireplumber/%s.lua.d/90-enable-all.lua' % part
+            folder = os.path.join(env['XDG_CONFIG_HOME'], 'wireplumber', '%s.lua.d' % part)
+            os.makedirs(folder, exist_ok=True)
+            lines = open(src).read().splitlines() if os.path.exists(src) else []
+            with open(os.path.join(folder, '90-enable-all.lua'), 'w') as f:
+                f.write('\n'.join(l for l in lines if not re.search(r'_monitor\.enable\(\)', l)) + '\n')
+
+    def start(self):
+        self.starts += 1
+        env = self._env()
+        os.makedirs(os.path.dirname(self.desk.sound_socket), mode=0o700, exist_ok=True)
+        if self.kind == 'pulseaudio':
+            self._spawn(['pulseaudio', '-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
+                         '--load=module-native-protocol-unix'], env, 'pulseaudio')
+        else:
+            if self.bus is None:
+                self._start_bus()
+            env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
+            self._wireplumber_config(env)
+            pipewire = self._spawn(['pipewire'], env, 'pipewire')
+            socket = os.path.join(env['XDG_RUNTIME_DIR'], 'pipewire-0')
+            self.desk.wait_for(lambda: pipewire.poll() is not None or os.path.exists(socket),
+                               'PipeWire to come up', timeout=20)
+            self._spawn(['wireplumber'], env, 'wireplumber')
+            self._spawn(['pipewire-pulse'], env, 'pipewire-pulse')
+        name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
+        self.desk.wait_for(lambda: any(p.poll() is not None for p in self.procs) or
+                           self.desk.run(['pactl', 'info'], check=False).find('Server Name') >= 0,
+                           'the sound server (%s) to come up' % name, timeout=20)
+        if any(p.poll() is not None for p in self.procs):
+            raise CheckFailed('the sound server (%s) ended at once' % self.kind)
+        self.desk.run(['pactl', 'load-module', 'module-null-sink', 'sink_name=' + SINK])
+        self.desk.run(['pactl', 'set-default-sink', SINK])
+        self.desk.wait_for(lambda: 'Default Sink: ' + SINK in self.desk.run(['pactl', 'info'], check=False),
+                           'the null sink to be the default one')
+        print('%s up (%s)' % (name, re.search(r'Server Name: (.*)', self.desk.run(['pactl', 'info'])).group(1)))
+        before = self.desk.recorded_bytes()
+        self.desk.recorder = subprocess.Popen(
+            ['parec', '-d', SINK + '.monitor', '--latency-msec=20', '--format=s16le',
+             '--rate=%d' % SOUND_RATE, '--channels=1'],
+            env=self.desk.env, stdout=self.desk.recording, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        self.desk.wait_for(lambda: self.desk.recorded_bytes() > before, 'the recording of the sound server to start')
+
+    def kill(self):
+        """The server gone at once, as in a crash."""
+        for p in [self.desk.recorder] + self.procs:
+            if p and p.poll() is None:
+                p.kill()
+                p.wait(5)
+        self.desk.recorder = None
+        self.procs = []
+
+    def close(self):
+        self.kill()
+        _stop(self.bus)
+
+
+def push_up_at_top(desk, origin, layout, size):
+    """A stone run into its neighbour and pushed by hand to the top of the
+    board, where every Up press is a stop with the buzz."""
+    i, stopped = run_into_neighbour(desk, origin, layout, size)
+    desk.key(*(['Up'] * (stopped[1] - 1)))
+    top = moved_to(stopped, stopped[0], 1)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
+                  'stone %d pushed by hand to the top of the board' % i)
+    return i, top
+
+
+def hears_buzz(desk, what):
+    start = desk.recorded_bytes()
+    desk.key('Up')
+    low, buzz = listen(desk, start, what)
+    if buzz < 0.5:
+        raise CheckFailed('after %s the buzz should be heard (most of the sound between 450 and 1300 Hz), '
+                          'but only %d%% of it is there' % (what, round(100 * buzz)))
+
+
+def no_sound_talk(desk):
+    about_sound = [line for line in desk.game_output() if re.search('pulse|audio|sound|pipewire', line, re.I)]
+    if about_sound:
+        raise CheckFailed('the game wrote about sound on the terminal:\n' + '\n'.join(about_sound))
+
+
+def keeps_playing(desk, origin, i, top, what):
+    """The game is alive and takes keys at once: the stone steps down and
+    back up again within a second."""
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended %s (status %d)' % (what, desk.game.returncode))
+    t0 = time.monotonic()
+    desk.key('Down')
+    down = moved_to(top, top[0], top[1] + 1)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, down, STONE_RGB[i], ring=False) is None,
+                  'the stone to step down %s' % what, timeout=3)
+    desk.key('Up')
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
+                  'the stone to step up again %s' % what, timeout=3)
+    print('%s the game took two keys in %.1f s' % (what, time.monotonic() - t0))
+
+
+def sound_check(kind, late=False, restart=False):
+    def check(desk, args):
+        server = SoundServer(desk, kind)
+        try:
+            if not late:
+                server.start()
+            desk.start_game()
+            origin, layout, size = start_board(desk)
+            i, top = push_up_at_top(desk, origin, layout, size)
+            if late:
+                # Cues while there is no server: silent, and nothing waits.
+                desk.key('Up', 'Up', 'Up')
+                keeps_playing(desk, origin, i, top, 'with no sound server')
+                server.start()
+            hears_buzz(desk, 'a stone pushed against the edge')
+            if restart:
+                # Killed while cues play, then started again.
+                pushes = subprocess.Popen(['xdotool', 'key', '--delay', '120'] + ['Up'] * 10, env=desk.env)
+                time.sleep(0.5)
+                server.kill()
+                pushes.wait(20)
+                keeps_playing(desk, origin, i, top, 'with the sound server killed')
+                server.start()
+                hears_buzz(desk, 'the sound server was started again and a stone pushed against the edge')
+            keeps_playing(desk, origin, i, top, 'at the end')
+            no_sound_talk(desk)
+        finally:
+            server.close()
+    return check
+
+
+# A private print service: its own socket, spool, configuration and logs in
+# the check's folder, with one queue, the default, that refuses every job.
+class PrintService:
+    QUEUE = 'patio_printer'
+    REASON = 'Out of stone-coloured paper'
+
+    def __init__(self, desk):
+        self.desk = desk
+        self.root = os.path.join(desk.tmp, 'cups')
+        self.socket = os.path.join(self.root, 'cups.sock')
+        self.proc = None
+
+    def start(self):
+        root = self.root
+        for d in ('etc', 'etc/ppd', 'etc/ssl', 'spool', 'spool/tmp', 'cache', 'state', 'state/certs', 'log'):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        with open(os.path.join(root, 'etc', 'cupsd.conf'), 'w') as f:
+            f.write('Listen %s\nLogLevel info\nBrowsing No\nWebInterface No\nDefaultAuthType None\n'
+                    '<Location />\n  Order allow,deny\n  Allow all\n</Location>\n'
+                    '<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n'
+                    % self.socket)
+        with open(os.path.join(root, 'etc', 'cups-files.conf'), 'w') as f:
+            f.write('ServerRoot %(r)s/etc\nRequestRoot %(r)s/spool\nTempDir %(r)s/spool/tmp\n'
+                    'CacheDir %(r)s/cache\nStateDir %(r)s/state\nAccessLog %(r)s/log/access_log\n'
+                    'ErrorLog %(r)s/log/error_log\nPageLog %(r)s/log/page_log\nFileDevice Yes\n'
+                    'SystemGroup root\n' % {'r': root})
+        env = dict(self.desk.env)
+        env.pop('DISPLAY')
+        env.pop('CUPS_SERVER')
+        self.proc = subprocess.Popen(['cupsd', '-f', '-c', os.path.join(root, 'etc', 'cupsd.conf'),
+                                      '-s', os.path.join(root, 'etc', 'cups-files.conf')],
+                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=_die_with_parent)
+        self.desk.env['CUPS_SERVER'] = self.socket
+        self.desk.wait_for(lambda: self.proc.poll() is not None or
+                           self.lp(['lpstat', '-r'], check=False).find('is running') >= 0,
+                           'the print service (cupsd) to come up', timeout=20)
+        if self.proc.poll() is not None:
+            raise CheckFailed('the print service (cupsd) ended at once; its log:\n' + self.log())
+        self.lp(['lpadmin', '-p', self.QUEUE, '-E', '-v', 'file:///dev/null'])
+        self.lp(['lpadmin', '-d', self.QUEUE])
+        self.lp(['cupsreject', '-r', self.REASON, self.QUEUE])
+        status = self.lp(['lpstat', '-a', self.QUEUE])
+        if 'not accepting' not in status:
+            raise CheckFailed('the queue should refuse jobs, but lpstat says: ' + status.strip())
+        print(status.strip().splitlines()[0])
+
+    def lp(self, argv, check=True):
+        return self.desk.run(argv, check=check)
+
+    def log(self):
+        try:
+            return open(os.path.join(self.root, 'log', 'error_log')).read()[-3000:]
+        except OSError:
+            return '(no log)'
+
+    def jobs(self):
+        return self.lp(['lpstat', '-W', 'all', '-o']).strip()
+
+    def close(self):
+        _stop(self.proc)
+
+
+def check_print_refused(desk, args):
+    service = PrintService(desk)
+    try:
+        service.start()
+        desk.start_game()
+        wait_for_title(desk)
+        desk.key('ctrl+p')
+        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the print dialog to get the keyboard focus')
+        time.sleep(0.5)  # the dialog asks the service for its printers
+        desk.key('Return')  # Print, on the default printer
+        box = new_window(desk, [desk.main_window, dialog], 'a message that the print job failed', DEFAULT_TIMEOUT)
+        text = message_text(desk, box)
+        expect_in(text, 'Failed to start print job.', 'the message')
+        expect_in(text, service.QUEUE, 'the message')
+        expect_in(text, 'not accepting jobs', 'the message, in the print service\'s words,')
+        print('the message says: %s' % ' / '.join(l for l in text.splitlines() if l and not l.startswith('---')))
+        desk.key('Return')
+        desk.wait_for(lambda: desk.game_windows() == [desk.main_window], 'the message to close, leaving no other box',
+                      describe=lambda: 'the windows %s are open' % desk.game_windows())
+        time.sleep(1.0)
+        if desk.game_windows() != [desk.main_window]:
+            raise CheckFailed('a second message followed the first: %s' % desk.game_windows())
+        if service.jobs():
+            raise CheckFailed('the refused job is queued after all: ' + service.jobs())
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended after the refused job (status %d)' % desk.game.returncode)
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        start_board(desk)
+    finally:
+        service.close()
+
+
 CHECKS = {
     # name: (screen width, screen height, check[, options]); the options are
     # the window manager (wm), a sound server of the check's own (sound), the
@@ -1407,6 +1763,18 @@ CHECKS = {
     'wayland_1280x1024': (1280, 1024, check_wayland, dict(weston=True)),
     'wayland_1920x1080': (1920, 1080, check_wayland, dict(weston=True)),
 }
+CHECKS.update({
+    # A FIFO named on the command line and chosen in the Open dialog; the cues
+    # on PipeWire, on a server that comes up after the game, and on one killed
+    # during play and started again; a print queue that refuses every job.
+    'fifo_command_line': (1024, 768, check_fifo_command_line),
+    'fifo_open_dialog': (1024, 768, check_fifo_open_dialog),
+    'sound_pipewire': (1024, 768, sound_check('pipewire')),
+    'sound_late_pulseaudio': (1024, 768, sound_check('pulseaudio', late=True)),
+    'sound_late_pipewire': (1024, 768, sound_check('pipewire', late=True)),
+    'sound_restart_pipewire': (1024, 768, sound_check('pipewire', restart=True)),
+    'print_refused': (1024, 768, check_print_refused),
+})
 
 
 def main():
