@@ -1567,10 +1567,17 @@ class SoundServer:
         _stop(self.bus)
 
 
-def push_up_at_top(desk, origin, layout, size):
-    """A stone run into its neighbour and pushed by hand to the top of the
-    board, where every Up press is a stop with the buzz."""
+def push_up_at_top(desk, origin, layout, size, hear_thump=False):
+    """A stone run into its neighbour (with hear_thump, the thump is heard)
+    and pushed by hand to the top of the board, where every Up press is a
+    stop with the buzz."""
+    start = desk.recorded_bytes()
     i, stopped = run_into_neighbour(desk, origin, layout, size)
+    if hear_thump:
+        low, buzz = listen(desk, start, 'a stone ran into another')
+        if low < 0.5:
+            raise CheckFailed('a stone that runs into another should thump (most of the sound below 300 Hz), '
+                              'but only %d%% of it is that low' % round(100 * low))
     desk.key(*(['Up'] * (stopped[1] - 1)))
     top = moved_to(stopped, stopped[0], 1)
     desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
@@ -1617,7 +1624,7 @@ def sound_check(kind, late=False, restart=False):
                 server.start()
             desk.start_game()
             origin, layout, size = start_board(desk)
-            i, top = push_up_at_top(desk, origin, layout, size)
+            i, top = push_up_at_top(desk, origin, layout, size, hear_thump=not late)
             if late:
                 # Cues while there is no server: silent, and nothing waits.
                 desk.key('Up', 'Up', 'Up')
