@@ -1465,6 +1465,59 @@ def check_fifo_open_dialog(desk, args):
     start_board(desk)
 
 
+def check_save_refused(desk, args):
+    """Save onto a read-only filesystem, over a file and as a new one, and
+    onto a full one: each says why. The game runs in a mount namespace of its
+    own with the two small filesystems."""
+    ro, full = os.path.join(desk.tmp, 'read-only'), os.path.join(desk.tmp, 'full')
+    os.makedirs(ro)
+    os.makedirs(full)
+    script = ('mount -t tmpfs -o size=64k tmpfs "$1" && : > "$1/job.sld" && mount -o remount,ro "$1" && '
+              'mount -t tmpfs -o size=64k,nr_inodes=2 tmpfs "$2" && : > "$2/filler" && shift 2 && exec "$@"')
+    unshare = ['unshare', '-m', '--propagation', 'private'] if os.geteuid() == 0 else ['unshare', '-rm']
+    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
+    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
+    # The shell execs the game: the process started here is the game.
+    desk.game = subprocess.Popen(unshare + ['sh', '-c', script, 'sh', ro, full, desk.slabix], env=desk.env,
+                                 stdout=desk.game_out, stderr=desk.game_err, preexec_fn=_die_with_parent)
+    desk.main_window = desk.wait_for(lambda: desk.game_windows()[:1], 'the game window to appear', timeout=20)[0]
+    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    wait_for_title(desk)
+    cases = [(os.path.join(ro, 'job.sld'), True, 'Read-only file system'),
+             (os.path.join(ro, 'new.sld'), False, 'Read-only file system'),
+             (os.path.join(full, 'new.sld'), False, 'No space left on device')]
+
+    def top_windows():
+        return desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^(Save As|Slabix)$'], check=False).split()
+    for path, exists, why in cases:
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        desk.key('ctrl+s')
+        dialog = desk.wait_for(lambda: desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^Save As$'],
+                                                check=False).split(), 'the Save As dialog after Ctrl+S')[0]
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the Save As dialog to get the keyboard focus')
+        desk.key('ctrl+a')
+        desk.run(['xdotool', 'type', '--delay', '10', path])
+        desk.key('Return')
+        if exists:
+            # The dialog asks before it replaces the file: yes.
+            prompt = desk.wait_for(lambda: [w for w in top_windows() if w != dialog],
+                                   'the question whether to replace %s' % path)[0]
+            desk.run(['xdotool', 'windowactivate', '--sync', prompt], check=False)
+            desk.key('alt+y')
+        box = desk.wait_for(lambda: desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^Slabix$'],
+                                             check=False).split(), 'a message that %s cannot be saved' % path,
+                            describe=lambda: desk.shot().describe())[0]
+        text = message_text(desk, box)
+        expect_in(text, 'Cannot save %s.\n%s' % (path, why), 'the message')
+        print('%s: %s' % (path, why))
+        desk.key('Return')
+        desk.wait_for(lambda: not top_windows(), 'the message and the dialog to close',
+                      describe=lambda: 'the windows %s are still open' % top_windows())
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended after a refused save (status %d)' % desk.game.returncode)
+
+
 class SoundServer:
     """A sound server of the check's own in its runtime folder, at the
     address the game is given (PULSE_SERVER): pulseaudio, or PipeWire with
@@ -1781,6 +1834,8 @@ CHECKS.update({
     'sound_late_pipewire': (1024, 768, sound_check('pipewire', late=True)),
     'sound_restart_pipewire': (1024, 768, sound_check('pipewire', restart=True)),
     'print_refused': (1024, 768, check_print_refused),
+    # Save onto a read-only and onto a full filesystem.
+    'save_refused': (1024, 768, check_save_refused),
 })
 
 
