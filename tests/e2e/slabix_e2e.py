@@ -1714,18 +1714,29 @@ class PrintService:
 
     def start(self):
         root = self.root
-        for d in ('etc', 'etc/ppd', 'etc/ssl', 'spool', 'spool/tmp', 'cache', 'state', 'state/certs', 'log'):
+        for d in ('etc', 'etc/ppd', 'etc/ssl', 'spool', 'spool/tmp', 'cache', 'state', 'state/certs', 'log',
+                  'serverbin/backend', 'printed'):
             os.makedirs(os.path.join(root, d), exist_ok=True)
+        # The service's programs are the machine's, but for its one backend,
+        # which keeps every job it is given as a file in printed/.
+        for d in ('filter', 'daemon', 'cgi-bin', 'monitor', 'notifier', 'driver'):
+            if os.path.exists('/usr/lib/cups/' + d):
+                os.symlink('/usr/lib/cups/' + d, os.path.join(root, 'serverbin', d))
+        backend = os.path.join(root, 'serverbin', 'backend', 'keep')
+        with open(backend, 'w') as f:
+            f.write('#!/bin/sh\n[ $# -eq 0 ] && { echo "direct keep \\"Unknown\\" \\"Keeps jobs\\""; exit 0; }\n'
+                    'if [ -n "$6" ]; then cat "$6"; else cat; fi > "%s/printed/job-$1.pdf"\n' % root)
+        os.chmod(backend, 0o700)
         with open(os.path.join(root, 'etc', 'cupsd.conf'), 'w') as f:
             f.write('Listen %s\nLogLevel info\nBrowsing No\nWebInterface No\nDefaultAuthType None\n'
                     '<Location />\n  Order allow,deny\n  Allow all\n</Location>\n'
                     '<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n'
                     % self.socket)
         with open(os.path.join(root, 'etc', 'cups-files.conf'), 'w') as f:
-            f.write('ServerRoot %(r)s/etc\nRequestRoot %(r)s/spool\nTempDir %(r)s/spool/tmp\n'
-                    'CacheDir %(r)s/cache\nStateDir %(r)s/state\nAccessLog %(r)s/log/access_log\n'
-                    'ErrorLog %(r)s/log/error_log\nPageLog %(r)s/log/page_log\nFileDevice Yes\n'
-                    'SystemGroup root\n' % {'r': root})
+            f.write('ServerRoot %(r)s/etc\nServerBin %(r)s/serverbin\nRequestRoot %(r)s/spool\n'
+                    'TempDir %(r)s/spool/tmp\nCacheDir %(r)s/cache\nStateDir %(r)s/state\n'
+                    'AccessLog %(r)s/log/access_log\nErrorLog %(r)s/log/error_log\nPageLog %(r)s/log/page_log\n'
+                    'Printcap %(r)s/printcap\nSystemGroup root\n' % {'r': root})
         env = dict(self.desk.env)
         env.pop('DISPLAY')
         env.pop('CUPS_SERVER')
@@ -1739,7 +1750,7 @@ class PrintService:
                            'the print service (cupsd) to come up', timeout=20)
         if self.proc.poll() is not None:
             raise CheckFailed('the print service (cupsd) ended at once; its log:\n' + self.log())
-        self.lp(['lpadmin', '-p', self.QUEUE, '-E', '-v', 'file:///dev/null'])
+        self.lp(['lpadmin', '-p', self.QUEUE, '-E', '-v', 'keep:/'])
         self.lp(['lpadmin', '-d', self.QUEUE])
         self.lp(['cupsreject', '-r', self.REASON, self.QUEUE])
         status = self.lp(['lpstat', '-a', self.QUEUE])
@@ -1758,6 +1769,11 @@ class PrintService:
 
     def jobs(self):
         return self.lp(['lpstat', '-W', 'all', '-o']).strip()
+
+    def printed(self):
+        """The jobs the queue has printed, as their files."""
+        folder = os.path.join(self.root, 'printed')
+        return sorted(os.path.join(folder, n) for n in os.listdir(folder))
 
     def close(self):
         _stop(self.proc)
@@ -1791,6 +1807,26 @@ def check_print_refused(desk, args):
             raise CheckFailed('the refused job is queued after all: ' + service.jobs())
         if desk.game.poll() is not None:
             raise CheckFailed('the game ended after the refused job (status %d)' % desk.game.returncode)
+        # The queue takes jobs again: the next Ctrl+P prints one page, once.
+        service.lp(['cupsaccept', service.QUEUE])
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        desk.key('ctrl+p')
+        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the print dialog to get the keyboard focus')
+        time.sleep(0.5)
+        desk.key('Return')
+        desk.wait_for(lambda: service.printed() and desk.game_windows() == [desk.main_window],
+                      'the job to be printed', describe=lambda: 'the queue has printed %d jobs, the game shows %s'
+                      % (len(service.printed()), desk.game_windows()))
+        time.sleep(1.0)
+        if len(service.printed()) != 1:
+            raise CheckFailed('one Ctrl+P printed %d jobs' % len(service.printed()))
+        with open(service.printed()[0], 'rb') as f:
+            pdf = f.read()
+        if not pdf.startswith(b'%PDF') or pdf.count(b'/Type /Page\n') != 1:
+            raise CheckFailed('the printed job is no one-page PDF (%d bytes)' % len(pdf))
+        print('the queue taking jobs again printed one job of one page')
         desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
         start_board(desk)
     finally:
