@@ -13,7 +13,7 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev libqt6svg6 \
             pulseaudio pulseaudio-utils weston xwayland qt6-wayland icewm lintian
 PACKAGES += libpulse-dev  # the sound cues, played on the session's sound server
 PACKAGES += libcups2-dev  # print jobs handed to the print service, and its answer
-PACKAGES += pipewire pipewire-pulse wireplumber dbus-daemon  # the end-to-end checks' private PipeWire
+PACKAGES += pipewire pipewire-pulse wireplumber dbus-daemon  # the end-to-end checks' private pipewire
 PACKAGES += cups-daemon cups-client  # the end-to-end checks' private print service
 PACKAGES += xclip  # the end-to-end checks read message boxes through the clipboard
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

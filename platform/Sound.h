@@ -43,13 +43,13 @@ public:
 // Installs the output (nullptr: silence). Returns the previous one.
 CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 
-// Plays on the session's sound server (PulseAudio, or PipeWire's server of
-// the same protocol), from the event loop of the user-interface thread.
+// Plays on the session's sound server (pulseaudio, or pipewire-pulse, which
+// speaks its protocol), from the event loop of the user-interface thread.
 // It follows the server for as long as it lives: one that comes up late, or
 // again after a restart or a crash, plays the next cue; while there is none,
 // every cue is silent at once. It never waits for the server, never starts
 // one, and writes nothing on the terminal. Needs a QCoreApplication whose
-// event loop is the GLib one, as Qt's is on Linux; without it, silence.
+// event loop is the glib one, as Qt's is on Linux; without it, silence.
 class CServerSoundOutput : public CSoundOutput {
 public:
     CServerSoundOutput();

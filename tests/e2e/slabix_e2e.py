@@ -1384,7 +1384,7 @@ def check_sound_cues(desk, args):
 # --- When the outside world misbehaves: files, sound servers, print queues --
 #
 # The game against a FIFO on its command line and through Ctrl+O, a private
-# PipeWire (with its PulseAudio server and wireplumber, on a session bus of
+# pipewire (with pipewire-pulse and wireplumber, on a session bus of
 # its own) or pulseaudio that comes up late or is killed during play, and a
 # private print service whose queue refuses every job. Everything runs in the
 # check's own folder. Message boxes are read through the clipboard, where the
@@ -1520,8 +1520,8 @@ def check_save_refused(desk, args):
 
 class SoundServer:
     """A sound server of the check's own in its runtime folder, at the
-    address the game is given (PULSE_SERVER): pulseaudio, or PipeWire with
-    its PulseAudio server and wireplumber on a private session bus. Either
+    address the game is given (PULSE_SERVER): pulseaudio, or pipewire with
+    pipewire-pulse and wireplumber on a private session bus. Either
     gets a null sink, SINK, the default, recorded from its monitor into the
     desk's recording (appended to at every start)."""
 
@@ -1585,7 +1585,7 @@ class SoundServer:
             pipewire = self._spawn(['pipewire'], env, 'pipewire')
             socket = os.path.join(env['XDG_RUNTIME_DIR'], 'pipewire-0')
             self.desk.wait_for(lambda: pipewire.poll() is not None or os.path.exists(socket),
-                               'PipeWire to come up', timeout=20)
+                               'pipewire to come up', timeout=20)
             self._spawn(['wireplumber'], env, 'wireplumber')
             self._spawn(['pipewire-pulse'], env, 'pipewire-pulse')
         name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
@@ -1861,7 +1861,7 @@ CHECKS = {
 }
 CHECKS.update({
     # A FIFO named on the command line and chosen in the Open dialog; the cues
-    # on PipeWire, on a server that comes up after the game, and on one killed
+    # on pipewire, on a server that comes up after the game, and on one killed
     # during play and started again; a print queue that refuses every job.
     'fifo_command_line': (1024, 768, check_fifo_command_line),
     'fifo_open_dialog': (1024, 768, check_fifo_open_dialog),
