@@ -1,14 +1,14 @@
 // Sound resources and the outputs sndPlaySound hands them to.
 #include "platform/Sound.h"
 
-#include <QAbstractEventDispatcher>
+#include "platform/SoundServerLoop.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtEndian>
 
 #include <pulse/context.h>
-#include <pulse/glib-mainloop.h>
 #include <pulse/stream.h>
 
 #include <algorithm>
@@ -166,7 +166,7 @@ constexpr qint64 CONNECTING_MS = 3000;
 }  // namespace
 
 struct CServerSoundOutput::Impl {
-    pa_glib_mainloop* pLoop = nullptr;
+    std::unique_ptr<CSoundServerLoop> pLoop;
     pa_context* pContext = nullptr;
     QElapsedTimer connecting;
     pa_stream* pStream = nullptr;  // the cue that plays
@@ -198,10 +198,8 @@ void CServerSoundOutput::Impl::Connect()
         oldContexts.push_back(pContext);
         pContext = nullptr;
     }
-    if (!pLoop)
-        return;
     const QByteArray name = QCoreApplication::applicationName().toUtf8();
-    pContext = pa_context_new(pa_glib_mainloop_get_api(pLoop), name.isEmpty() ? "sound cues" : name.constData());
+    pContext = pa_context_new(pLoop->Api(), name.isEmpty() ? "sound cues" : name.constData());
     if (!pContext)
         return;
     pa_context_set_state_callback(pContext, OnContextState, this);
@@ -298,9 +296,7 @@ void CServerSoundOutput::Impl::OnDrained(pa_stream* pStream, int /*bSuccess*/, v
 CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
 {
     // The server's messages come through Qt's own event loop, on this thread.
-    const QAbstractEventDispatcher* pDispatcher = QAbstractEventDispatcher::instance();
-    if (pDispatcher && pDispatcher->inherits("QEventDispatcherGlib"))
-        m_pImpl->pLoop = pa_glib_mainloop_new(nullptr);
+    m_pImpl->pLoop = std::make_unique<CSoundServerLoop>();
     // Connected now, so the first cue plays at once where a server is there.
     m_pImpl->Connect();
 }
@@ -315,9 +311,7 @@ CServerSoundOutput::~CServerSoundOutput()
         m_pImpl->pContext = nullptr;
     }
     m_pImpl->FreeOld();
-    if (m_pImpl->pLoop)
-        pa_glib_mainloop_free(m_pImpl->pLoop);
-    delete m_pImpl;
+    delete m_pImpl;  // the loop last, once nothing of the library's is left
 }
 
 void CServerSoundOutput::Play(int /*nId*/, const void* pImage)

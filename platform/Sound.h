@@ -48,8 +48,7 @@ CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 // It follows the server for as long as it lives: one that comes up late, or
 // again after a restart or a crash, plays the next cue; while there is none,
 // every cue is silent at once. It never waits for the server, never starts
-// one, and writes nothing on the terminal. Needs a QCoreApplication whose
-// event loop is the glib one, as Qt's is on Linux; without it, silence.
+// one, and writes nothing on the terminal. Needs a QCoreApplication.
 class CServerSoundOutput : public CSoundOutput {
 public:
     CServerSoundOutput();
