@@ -1,8 +1,10 @@
 // Slabix: lay the patio with the twelve stones, as cheaply as you can.
 #include "app/SlabixApp.h"
+#include "app/ViewWidget.h"
 #include "platform/Sound.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <clocale>
 #include <memory>
@@ -28,6 +30,14 @@ int main(int argc, char** argv)
     CSlabixApp theApp;
     if (!theApp.InitInstance(cmdInfo))
         return 1;
+
+    // For the start-up benchmark: quit once the first screen is shown.
+    if (qEnvironmentVariableIntValue("SLABIX_EXIT_AFTER_FIRST_PAINT") == 1) {
+        for (QWidget* pWindow : QApplication::topLevelWidgets())
+            if (auto* pViewWidget = pWindow->findChild<CViewWidget*>())
+                QObject::connect(pViewWidget, &CViewWidget::FirstScreenShown, &app,
+                                 [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); }); });
+    }
 
     // The cues play on the session's sound server for as long as the game
     // runs, whenever there is one. The output is in place before the message
