@@ -1,9 +1,9 @@
 #include "app/MainFrame.h"
-#include "platform/MessageBox.h"
 
 #include "app/AboutBox.h"
 #include "app/ViewWidget.h"
 #include "game/Product.h"
+#include "platform/MessageBox.h"
 
 #include <QAction>
 #include <QEvent>
@@ -48,7 +48,7 @@ QString CFrameDialogs::AskSaveName(const QString& strDefaultName)
 
 void CFrameDialogs::ReportError(const QString& strText)
 {
-    AfxMessageBox(strText, m_pParent);
+    AfxMessageBox(strText, m_pParent, APP_TITLE);
 }
 
 void CMainFrame::SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs)

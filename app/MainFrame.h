@@ -64,7 +64,6 @@ public:
     void OnAppAbout();
 
     // The dialogs of Open, Save and of a failed command (printing too).
-    CFrameDialogs& Dialogs() { return *m_pDialogs; }
     void SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs);
 
 protected:

@@ -32,9 +32,9 @@ protected:
 
 }  // namespace
 
-void AfxMessageBox(const QString& strText, QWidget* pParent)
+void AfxMessageBox(const QString& strText, QWidget* pParent, const QString& strTitle)
 {
-    CCopyingMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), strText, QMessageBox::Ok,
-                           pParent);
+    CCopyingMessageBox box(QMessageBox::Warning, strTitle.isEmpty() ? QCoreApplication::applicationName() : strTitle,
+                           strText, QMessageBox::Ok, pParent);
     box.exec();
 }

@@ -8,4 +8,5 @@
 class QWidget;
 
 // Shows the box modally over the parent (or on its own) until it is closed.
-void AfxMessageBox(const QString& strText, QWidget* pParent = nullptr);
+// Without a title, the application's name.
+void AfxMessageBox(const QString& strText, QWidget* pParent = nullptr, const QString& strTitle = QString());

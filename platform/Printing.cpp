@@ -164,8 +164,11 @@ void CView::PrintJob(QPrinter& printer, CPrintInfo& info)
     const bool bToService = printer.outputFileName().isEmpty() && printer.outputFormat() == QPrinter::NativeFormat
                             && !printer.printerName().isEmpty();
     if (!bToService) {
-        if (PrintPages(printer, info) == 0)
-            ReportError(FailedToStart(WhyNotWritable(printer.outputFileName())));
+        if (PrintPages(printer, info) == 0) {
+            const QString strFile = printer.outputFileName();
+            ReportError(FailedToStart(strFile.isEmpty() ? QStringLiteral("No printer was chosen.")
+                                                        : WhyNotWritable(strFile)));
+        }
         return;
     }
 
