@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 #include <QtEndian>
 
 #include <pulse/context.h>
@@ -159,7 +160,10 @@ bool ReadWave(const void* pImage, Wave& wave)
 
 // A cue asked for while the output was still connecting plays once it is
 // connected, if that is soon; later it would come too late to mean anything.
-constexpr qint64 PENDING_MS = 500;
+constexpr qint64 PENDING_MS = 1000;
+// While there is no server, the output looks for one this often, so that one
+// that comes is there for the next cue.
+constexpr int RETRY_MS = 2000;
 // A connection that takes longer than this is given up at the next cue.
 constexpr qint64 CONNECTING_MS = 3000;
 
@@ -167,6 +171,7 @@ constexpr qint64 CONNECTING_MS = 3000;
 
 struct CServerSoundOutput::Impl {
     std::unique_ptr<CSoundServerLoop> pLoop;
+    QTimer retry;
     pa_context* pContext = nullptr;
     QElapsedTimer connecting;
     pa_stream* pStream = nullptr;  // the cue that plays
@@ -254,9 +259,11 @@ void CServerSoundOutput::Impl::OnContextState(pa_context* pContext, void* pData)
             pImpl->Start(pImpl->pending);
         pImpl->bPending = false;
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
-        // The server went, or was never there: the next cue tries again.
+        // The server went, or was never there: looked for again soon, and
+        // at the next cue.
         pImpl->bPending = false;
         pImpl->StopStream();
+        pImpl->retry.start();
     }
 }
 
@@ -297,12 +304,20 @@ CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
 {
     // The server's messages come through Qt's own event loop, on this thread.
     m_pImpl->pLoop = std::make_unique<CSoundServerLoop>();
+    m_pImpl->retry.setSingleShot(true);
+    m_pImpl->retry.setInterval(RETRY_MS);
+    m_pImpl->retry.callOnTimeout([pImpl = m_pImpl] {
+        pImpl->FreeOld();
+        if (!pImpl->pContext || !PA_CONTEXT_IS_GOOD(pa_context_get_state(pImpl->pContext)))
+            pImpl->Connect();
+    });
     // Connected now, so the first cue plays at once where a server is there.
     m_pImpl->Connect();
 }
 
 CServerSoundOutput::~CServerSoundOutput()
 {
+    m_pImpl->retry.stop();
     m_pImpl->StopStream();
     if (m_pImpl->pContext) {
         pa_context_set_state_callback(m_pImpl->pContext, nullptr, nullptr);

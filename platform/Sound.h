@@ -47,7 +47,7 @@ CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 // speaks its protocol), from the event loop of the user-interface thread.
 // It follows the server for as long as it lives: one that comes up late, or
 // again after a restart or a crash, plays the next cue; while there is none,
-// every cue is silent at once. It never waits for the server, never starts
+// every cue is silent at once, and the output looks for one now and then. It never waits for the server, never starts
 // one, and writes nothing on the terminal. Needs a QCoreApplication.
 class CServerSoundOutput : public CSoundOutput {
 public:
