@@ -42,16 +42,19 @@ QString WhyNotWritable(const QString& strPath)
     return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(strPath), file.errorString());
 }
 
-// The job options of the print dialog, for the print service.
+// The job options of the print dialog, for the print service, as Qt's own
+// print engine gives them.
 int JobOptions(QPrinter& printer, cups_option_t** ppOptions)
 {
     int nOptions = 0;
-    const QByteArray media = printer.pageLayout().pageSize().key().toUtf8();
+    const QPageLayout layout = printer.pageLayout();
+    const QByteArray media = layout.pageSize().key().toUtf8();
     if (!media.isEmpty())
         nOptions = cupsAddOption("media", media.constData(), nOptions, ppOptions);
     if (printer.copyCount() > 1) {
         nOptions = cupsAddOption("copies", QByteArray::number(printer.copyCount()).constData(), nOptions, ppOptions);
-        nOptions = cupsAddOption("collate", printer.collateCopies() ? "true" : "false", nOptions, ppOptions);
+        if (printer.collateCopies())
+            nOptions = cupsAddOption("Collate", "True", nOptions, ppOptions);
     }
     const char* pszSides = nullptr;
     switch (printer.duplex()) {
@@ -59,12 +62,13 @@ int JobOptions(QPrinter& printer, cups_option_t** ppOptions)
     case QPrinter::DuplexLongSide: pszSides = "two-sided-long-edge"; break;
     case QPrinter::DuplexShortSide: pszSides = "two-sided-short-edge"; break;
     case QPrinter::DuplexAuto:
-        pszSides = printer.pageLayout().orientation() == QPageLayout::Landscape ? "two-sided-short-edge"
-                                                                               : "two-sided-long-edge";
+        pszSides = layout.orientation() == QPageLayout::Landscape ? "two-sided-short-edge" : "two-sided-long-edge";
         break;
     }
     if (pszSides)
         nOptions = cupsAddOption("sides", pszSides, nOptions, ppOptions);
+    if (layout.orientation() == QPageLayout::Landscape)
+        nOptions = cupsAddOption("landscape", "true", nOptions, ppOptions);
     if (QPrintEngine* pEngine = printer.printEngine()) {
         const QStringList pairs = pEngine->property(PRINT_SERVICE_OPTIONS).toStringList();
         for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
