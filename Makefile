@@ -16,6 +16,7 @@ PACKAGES += libcups2-dev  # print jobs handed to the print service, and its answ
 PACKAGES += pipewire pipewire-pulse wireplumber dbus-daemon  # the end-to-end checks' private pipewire
 PACKAGES += cups-daemon cups-client  # the end-to-end checks' private print service
 PACKAGES += xclip  # the end-to-end checks read message boxes through the clipboard
+PACKAGES += mutter pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi python3-gst-1.0 gir1.2-gstreamer-1.0 dbus-daemon libglib2.0-bin i3 xfwm4 xfce4-panel xfconf wmctrl x11-xserver-utils  # e2e checks under mutter (screen cast, remote input), i3, xfwm4 with its panel; xrandr
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench asan asan-test fuzz clean deb
