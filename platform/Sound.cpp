@@ -111,7 +111,7 @@ namespace {
 
 // A cue's samples, as its WAVE image has them.
 struct Wave {
-    pa_sample_spec spec{};
+    pa_sample_spec sampling{};
     const char* pData = nullptr;
     size_t nSize = 0;
 };
@@ -143,12 +143,12 @@ bool ReadWave(const void* pImage, Wave& wave)
             const quint16 nTag = Le16(pBody), nChannels = Le16(pBody + 2), nBits = Le16(pBody + 14);
             if (nTag != 1 || (nBits != 8 && nBits != 16) || nChannels == 0)
                 return false;
-            wave.spec.format = nBits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-            wave.spec.channels = quint8(nChannels);
-            wave.spec.rate = Le32(pBody + 4);
-            bFormat = pa_sample_spec_valid(&wave.spec) != 0;
+            wave.sampling.format = nBits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+            wave.sampling.channels = quint8(nChannels);
+            wave.sampling.rate = Le32(pBody + 4);
+            bFormat = pa_sample_spec_valid(&wave.sampling) != 0;
         } else if (std::memcmp(p + nAt, "data", 4) == 0 && bFormat) {
-            const size_t nFrame = pa_frame_size(&wave.spec);
+            const size_t nFrame = pa_frame_size(&wave.sampling);
             wave.pData = pBody;
             wave.nSize = nChunk / nFrame * nFrame;
             return wave.nSize > 0;
@@ -215,7 +215,7 @@ void CServerSoundOutput::Impl::Connect()
 
 void CServerSoundOutput::Impl::Start(const Wave& wave)
 {
-    pStream = pa_stream_new(pContext, "cue", &wave.spec, nullptr);
+    pStream = pa_stream_new(pContext, "cue", &wave.sampling, nullptr);
     if (!pStream)
         return;
     playing = wave;
