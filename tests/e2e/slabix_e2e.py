@@ -1394,6 +1394,15 @@ BTN_LEFT = 272
 UNPRIVILEGED_USER = 'nobody'
 
 
+def window_state_reached(desk, test, what, state):
+    """Waits a little for a window action to take effect; a window that
+    keeps its size is the game's business, judged by the board after it."""
+    try:
+        desk.wait_for(test, what, timeout=5)
+    except CheckFailed:
+        print('  (waited 5 s for %s; it is %s)' % (what, state()))
+
+
 class CompositorDesktop(Desktop):
     """A Wayland compositor of the check's own with its XWayland, run as an
     unprivileged user in a session folder that user owns (runtime folder and
@@ -1700,6 +1709,48 @@ class SwayDesktop(CompositorDesktop):
     def on_game(self, command):
         self.swaymsg('[pid=%d] %s' % (self.game.pid, command))
 
+    # The game's window ----------------------------------------------------------
+
+    def game_node_now(self):
+        return self.wait_for(self.game_node, 'the game window in sway\'s tree')
+
+    def client_width(self):
+        """Width of the game window's client area, in device pixels."""
+        return int(round(self.game_node_now()['window_rect']['width'] * self.output_scale))
+
+    def window_actions(self):
+        def tree_says(test, what):
+            return lambda: window_state_reached(self, lambda: test(self.game_node_now()),
+                                                'sway to show the game window ' + what,
+                                                lambda: self.game_node_now()['rect'])
+
+        def act(command, test, what):
+            def do():
+                self.on_game(command)
+                tree_says(test, what)()
+            return do
+
+        def workspace_and_back():
+            self.swaymsg('workspace 2')
+            self.wait_for(lambda: not self.game_node_now().get('visible'), 'the game window hidden on workspace 2')
+            self.swaymsg('workspace 1')
+            tree_says(lambda n: n.get('visible'), 'visible again on workspace 1')()
+        return [
+            ('floating enable (out of the tiling)', act('floating enable', lambda n: n['type'] == 'floating_con',
+                                                         'floating')),
+            ('resize set 1000 700', act('resize set 1000 700',
+                                        lambda n: (n['window_rect']['width'], n['window_rect']['height'])
+                                        == (1000, 700) or (n['rect']['width'], n['rect']['height']) == (1000, 700),
+                                        '1000x700')),
+            ('floating disable (back into the tiling)', act('floating disable', lambda n: n['type'] == 'con',
+                                                             'tiled')),
+            ('fullscreen enable', act('fullscreen enable', lambda n: n.get('fullscreen_mode') == 1,
+                                      'fullscreen')),
+            ('fullscreen disable', act('fullscreen disable', lambda n: n.get('fullscreen_mode') == 0,
+                                       'not fullscreen')),
+            ('workspace 2 and back', workspace_and_back),
+        ]
+
     def shot(self, full=False):
         env = dict(self.env)
         res = subprocess.run(['grim', '-t', 'ppm', '-'], env=env, capture_output=True, timeout=30)
@@ -1761,10 +1812,18 @@ class KwinDesktop(CompositorDesktop):
                 check=False).find('CaptureWorkspace') >= 0
         self.wait_for(up, 'kwin_wayland and its screenshot interface to come up', timeout=30)
         display = self.wait_for(self._xwayland_display, 'the X server of kwin (XWayland)', timeout=20)
+        # Its X server lets in the session's user alone; the game is the
+        # check's.
+        me = pwd.getpwuid(os.getuid()).pw_name
+        xenv = dict(self.user_env(), DISPLAY=display)
+        self.wait_for(lambda: subprocess.run(self.as_user() + ['xhost', '+si:localuser:' + me], env=xenv,
+                                             capture_output=True, timeout=20).returncode == 0,
+                      'the X server of kwin to let the check\'s user in')
         if self.x11_scales_itself:
             # What the desktop's settings give X programs: the scale as dpi.
             subprocess.run(['xrdb', '-merge'], input='Xft.dpi: %d\n' % round(96 * self.output_scale),
-                           env=dict(os.environ, DISPLAY=display), text=True, capture_output=True, timeout=20)
+                           env=dict(os.environ, DISPLAY=display), text=True,
+                           capture_output=True, timeout=20, check=True)
         return socket, display
 
     def _xwayland_display(self):
@@ -1799,7 +1858,8 @@ class KwinDesktop(CompositorDesktop):
         """Runs a kwin script; returns the lines it printed with out(...)."""
         self.scripts += 1
         tag = 'SLABIX%d' % self.scripts
-        text = 'function out(s) { print("%s " + s); }\n%s\nprint("%s-END");\n' % (tag, body, tag)
+        text = ('function out(s) { print("%s " + s); }\ntry {\n%s\n} catch (e) { out("error " + e); }\n'
+                'print("%s-END");\n' % (tag, body, tag))
         path = self.user_file('script%d.js' % self.scripts, text)
         reply = self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting',
                                '-m', 'org.kde.kwin.Scripting.loadScript', path, tag])
@@ -1812,12 +1872,16 @@ class KwinDesktop(CompositorDesktop):
                             'kwin to run a script')
         self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting',
                        '-m', 'org.kde.kwin.Scripting.unloadScript', tag], check=False)
-        return [line.split(tag + ' ', 1)[1] for line in log.splitlines() if (tag + ' ') in line]
+        lines = [line.split(tag + ' ', 1)[1] for line in log.splitlines() if (tag + ' ') in line]
+        errors = [line for line in lines if line.startswith('error ')]
+        if errors:
+            raise CheckFailed('a kwin script failed: %s' % errors[0])
+        return lines
 
     def game_client(self):
         """The script expression of the game's window (undefined while none)."""
-        return ('workspace.clientList().filter(function (c) { return c.pid == %d && c.normalWindow; })[0]'
-                % self.game.pid)
+        return ('(function () { var cs = workspace.clientList(); for (var i = 0; i < cs.length; ++i) '
+                'if (cs[i].pid == %d && cs[i].normalWindow) return cs[i]; })()' % self.game.pid)
 
     def on_game(self, body):
         return self.script('var c = %s;\nif (c) { %s }' % (self.game_client(), body))
@@ -1826,6 +1890,48 @@ class KwinDesktop(CompositorDesktop):
         out = self.on_game('var g = c.frameGeometry; out(g.x + " " + g.y + " " + g.width + " " + g.height + '
                            '" " + c.maximizeMode + " " + c.fullScreen + " " + c.desktop);')
         return out[0].split() if out else None
+
+    # The game's window ----------------------------------------------------------
+
+    def game_state(self):
+        """x, y, width, height of the frame and of the surface, whether the
+        frame fills the maximised area, full screen, and the current desktop."""
+        out = self.on_game('var g = c.frameGeometry, k = c.bufferGeometry; out([g.x, g.y, g.width, g.height, '
+                           'k.x, k.y, k.width, k.height, '
+                           '(function (a) { return a.x == g.x && a.y == g.y && a.width == g.width && '
+                           'a.height == g.height ? 1 : 0; })(workspace.clientArea(KWin.MaximizeArea, c)), '
+                           'c.fullScreen ? 1 : 0, '
+                           'workspace.currentDesktop].map(function (v) { return Number(v); }).join(" "));')
+        return [float(v) for v in out[0].split()] if out else None
+
+    def client_width(self):
+        state = self.wait_for(self.game_state, 'the game window in kwin')
+        return int(round(state[6] * self.output_scale))
+
+    def window_actions(self):
+        def act(body, test, what):
+            def do():
+                self.on_game(body)
+                window_state_reached(self, lambda: (lambda s: s and test(s))(self.game_state()),
+                                     'kwin to show the game window ' + what, self.game_state)
+            return do
+
+        def desktop_and_back():
+            self.script('workspace.currentDesktop = 2;')
+            self.wait_for(lambda: self.game_state()[10] == 2, 'kwin on desktop 2')
+            self.script('workspace.currentDesktop = 1;')
+            self.wait_for(lambda: self.game_state()[10] == 1, 'kwin back on desktop 1')
+        return [
+            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored')),
+            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised')),
+            ('a resize to 1000x700', act('c.setMaximize(false, false); c.frameGeometry = '
+                                         '{x: 40, y: 40, width: 1000, height: 700};',
+                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700')),
+            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised')),
+            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen')),
+            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen')),
+            ('desktop 2 and back', desktop_and_back),
+        ]
 
     # A screenshot of the whole workspace at its device pixels, read by a
     # helper that runs as the session's user: the bus is that user's.
@@ -1889,6 +1995,225 @@ out.write(b''.join(chunks))
         return res.stdout
 
 
+def title_box(shot):
+    """(left, top, right, bottom) of the title screen on the screen: the
+    rows whose longest pale yellow run is 1000 pixels or more, as wide as the
+    first of them (a margin row, without text); None when there is none."""
+    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b'){1000,}')
+    top = bottom = span = None
+    for y in range(shot.height):
+        best = None
+        for m in pale.finditer(shot.row(y, 0, shot.width)):
+            start = m.start() + (-m.start() % 3)
+            end = start + (m.end() - start) // 3 * 3
+            if end - start >= 3000 and (best is None or end - start > 3 * (best[1] - best[0])):
+                best = (start // 3, end // 3)
+        if best:
+            if top is None:
+                top, span = y, best
+            bottom = y + 1
+    return None if top is None else (span[0], top, span[1], bottom)
+
+
+def title_problem(shot, box):
+    """None when the title screen at box is shown whole: its outer rows and
+    columns pale yellow all along, the edge round it, all inside the screen;
+    else what is wrong."""
+    l, t, r, b = box
+    if l < 1 or t < 1 or r > shot.width - 1 or b > shot.height - 1:
+        return 'the title screen %s reaches the edge of the %dx%d screen: it is cut off' % (
+            box, shot.width, shot.height)
+    if not shot.is_filled((l, b - 1, r, b), PALE_YELLOW):
+        return 'the bottom row of the title screen %s is not pale yellow all along' % (box,)
+    if not (shot.is_filled((l, t, l + 1, b), PALE_YELLOW) and shot.is_filled((r - 1, t, r, b), PALE_YELLOW)):
+        return 'the left or right column of the title screen %s is not pale yellow all along' % (box,)
+    if any(shot.px(x, y) == PALE_YELLOW for x, y in ((l - 1, t), (r, t), (l, t - 1), (l, b), (r - 1, b))):
+        return 'the title screen %s has no edge round it' % (box,)
+    return None
+
+
+def wait_first_title(desk, what):
+    """The title screen from the game's first paint on, whole: no red notice
+    on any screenshot before it or on it. Returns its box once it holds."""
+    seen = {'red': False, 'box': None}
+
+    def title():
+        shot = desk.shot()
+        if shot.shares((0, 0, shot.width, shot.height), step=8).get('red', 0) > 0.02:
+            seen['red'] = True
+        if desk.game.poll() is not None:
+            raise CheckFailed('%s the game ended (status %d)' % (what, desk.game.returncode))
+        box, seen['box'] = seen['box'], title_box(shot)
+        return box is not None and box == seen['box'] and box
+    box = desk.wait_for(title, 'the pale yellow title screen %s' % what,
+                        describe=lambda: desk.last_shot.describe(), timeout=25)
+    if seen['red']:
+        raise CheckFailed('%s a red notice was on the screen before the title screen' % what)
+    problem = title_problem(desk.last_shot, box)
+    if problem:
+        raise CheckFailed('%s %s' % (what, problem))
+    if desk.last_shot.count(RED, box) > 0:
+        raise CheckFailed('%s the title screen has red on it: %s' % (what, desk.last_shot.describe()))
+    return box
+
+
+def expected_game_width(client_width, k):
+    """The game screen's width that the shell chooses for a client area
+    client_width device pixels wide, at k device pixels a game pixel."""
+    return min(1600, (client_width - 4) // k)
+
+
+def scaled_board(shot, size):
+    """Where a scaled-down board shows the game screen: (left, top, right,
+    bottom, factor) from the patio's dirt, or None where there is no patio."""
+    dirt = re.compile(b'(?:' + re.escape(bytes(DIRT)) + b'){40,}')
+    top = bottom = left = right = None
+    for y in range(0, shot.height):
+        runs = [(m.start() + (-m.start() % 3)) // 3 for m in dirt.finditer(shot.row(y, 0, shot.width))]
+        ends = [(m.end() - (m.end() - m.start()) % 3) // 3 for m in dirt.finditer(shot.row(y, 0, shot.width))]
+        if runs:
+            top = y if top is None else top
+            bottom = y + 1
+            left = min(runs) if left is None else min(left, min(runs))
+            right = max(ends) if right is None else max(right, max(ends))
+    if top is None:
+        return None
+    f = (right - left) / 552.0
+    if abs((bottom - top) - 288 * f) > 3:
+        return None
+    gl, gt = left - 451 * f, top - 351 * f
+    return (gl, gt, gl + size[0] * f, gt + size[1] * f, f)
+
+
+def board_problem(desk, origin, size, dirt):
+    """None when the board of the game screen (origin, size) shows whole:
+    where it was, as large, with as much dirt, or scaled down to fit with
+    its aspect kept, its bottom right corner (the cost box) on the screen;
+    else what is wrong."""
+    shot = desk.shot()
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended (status %d)' % desk.game.returncode)
+    now = find_patio(shot)
+    if now is not None:
+        if now != origin:
+            return 'the board moved from %s to %s' % (origin, now)
+        box = cost_box(shot, origin)
+        if box != size:
+            return 'the game screen is %s now (client right, bottom, unit), it was %s' % (box, size)
+        if dirt_count(shot, origin) != dirt:
+            return 'the patio shows %d dirt pixels, it showed %d' % (dirt_count(shot, origin), dirt)
+        return None
+    scaled = scaled_board(shot, size)
+    if scaled is None:
+        return 'there is no board on the screen: ' + shot.describe()
+    l, t, r, b, f = scaled
+    if f > 1.0:
+        return 'the board is shown scaled up by %.3f' % f
+    if l < -1 or t < -1 or r > shot.width + 1 or b > shot.height + 1:
+        return 'the board, scaled by %.3f, lies at (%d, %d)-(%d, %d), beyond the screen' % (f, l, t, r, b)
+    # The cost box, black, ends in the game screen's bottom right corner.
+    unit = size[2]
+    x, y = int(r - 3 * unit * f), int(b - 0.3 * unit * f)
+    dark = min(sum(shot.px(min(shot.width - 1, xx), min(shot.height - 1, yy)))
+               for xx in range(x - 2, x + 3) for yy in range(y - 1, y + 2))
+    if dark > 240:
+        return 'the board is scaled by %.3f, but its cost box is not at (%d, %d)' % (f, x, y)
+    return None
+
+
+def wait_board_whole(desk, origin, size, dirt, what):
+    desk.wait_for(lambda: board_problem(desk, origin, size, dirt) is None,
+                  'the same game screen and board shown whole %s' % what,
+                  describe=lambda: board_problem(desk, origin, size, dirt))
+    exact = find_patio(desk.last_shot) is not None
+    print('  %s: %s' % (what, 'the board as it was' if exact else 'the whole game screen, scaled down'))
+
+
+def drag_onto_patio(desk, origin, layout, size):
+    """Drags the largest stone with a free way onto the patio; returns the
+    dirt left."""
+    places = LAYOUTS[layout]
+    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
+    planner = Planner(enumerate(places), *size)
+    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
+        rect = places[i]
+        w, h = rect[2] - rect[0], rect[3] - rect[1]
+        if dest[0] + w > INSIDE[2] or dest[1] + h > INSIDE[3]:
+            continue
+        path = planner.route(i, dest)
+        if path:
+            break
+    else:
+        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
+    drag_stone(desk, origin, rect, path, STONE_RGB[i])
+    new = moved_to(rect, *dest)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
+                  'stone %d dragged to %s' % (i, new),
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
+    n = dirt_count(desk.last_shot, origin)
+    if n != INSIDE_AREA - w * h:
+        raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
+                          % (w, h, INSIDE_AREA - w * h, n))
+    return n, i, new
+
+
+def end_scores(desk, origin, size, stone, at, dirt):
+    """End shows the results: the patio picture with the stone where it lies
+    and the six lines of a job that leaves dirt."""
+    desk.key('End')
+    picture, text = results_areas(origin, size)
+    dx, dy = picture[0] - origin[0] - PATIO[0], picture[1] - origin[1] - PATIO[1]
+    where = (at[0] + dx, at[1] + dy, at[2] + dx, at[3] + dy)
+
+    def results():
+        s = desk.shot()
+        return (s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and
+                stone_problem(s, origin, where, STONE_RGB[stone], ring=False) is None and
+                picture_dirt(s, picture) == dirt and ink_lines(s, text) == 6)
+    desk.wait_for(results, 'the results screen after End: the patio picture with the stone on it, %d dirt '
+                  'pixels and 6 lines of results' % dirt,
+                  describe=lambda: '%s; %d dirt pixels, %d lines' % (
+                      desk.last_shot.describe(), picture_dirt(desk.last_shot, picture),
+                      ink_lines(desk.last_shot, text)))
+
+
+def play_and_keep(desk, route, client_width):
+    """The whole round on one desktop: the title screen at the first paint,
+    whole and as wide as the shell's rule gives for the client area; the
+    board after space, the same game screen; a drag; the compositor's window
+    actions, after each of which the same game screen and board show whole;
+    End scores."""
+    box = wait_first_title(desk, route + ':')
+    width = box[2] - box[0]
+    want = expected_game_width(client_width(), 1)
+    if width != want:
+        raise CheckFailed('%s: the title screen is %d pixels wide; for a client area %d wide the game screen '
+                          'is %d wide' % (route, width, client_width(), want))
+    origin, layout, size = start_board(desk)
+    if (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1]) != box:
+        raise CheckFailed('%s: the board\'s game screen %dx%d at %s is not the title screen\'s %s'
+                          % (route, size[0], size[1], origin, box))
+    if size[1] < 638 + 2 * size[2] + 1:
+        raise CheckFailed('%s: the game screen is %d rows tall, a game needs %d' % (route, size[1],
+                                                                                   638 + 2 * size[2] + 1))
+    dirt, stone, at = drag_onto_patio(desk, origin, layout, size)
+    for what, do in desk.window_actions():
+        do()
+        wait_board_whole(desk, origin, size, dirt, 'after %s' % what)
+    end_scores(desk, origin, size, stone, at, dirt)
+    print('%s: a %dx%d game screen at %s kept through the window actions; End scored' % (
+        route, size[0], size[1], origin))
+
+
+def check_compositor_round(desk, args):
+    for platform, route in ((None, 'natively'), ('xcb', 'through XWayland')):
+        t0 = time.monotonic()
+        desk.start_game(platform=platform)
+        play_and_keep(desk, '%s %s' % (desk.NAME, route), desk.client_width)
+        desk.stop_game()
+        print('%s %s: %.1f s' % (desk.NAME, route, time.monotonic() - t0))
+
+
 CHECKS = {
     # name: (screen width, screen height, check[, options]); the options are
     # the window manager (wm), a sound server of the check's own (sound), the
@@ -1915,6 +2240,15 @@ CHECKS = {
     'wayland_1280x1024': (1280, 1024, check_wayland, dict(weston=True)),
     'wayland_1920x1080': (1920, 1080, check_wayland, dict(weston=True)),
 }
+
+# sway and kwin_wayland, each run by an ordinary user: the game natively and
+# through XWayland.
+CHECKS.update({
+    'sway_1920x1080': (1920, 1080, check_compositor_round, dict(desktop=SwayDesktop)),
+    'sway_1366x768': (1366, 768, check_compositor_round, dict(desktop=SwayDesktop)),
+    'kwin_1920x1080': (1920, 1080, check_compositor_round, dict(desktop=KwinDesktop)),
+    'kwin_1366x768': (1366, 768, check_compositor_round, dict(desktop=KwinDesktop)),
+})
 
 
 def main():
