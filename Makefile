@@ -11,6 +11,7 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev lib
             xvfb xauth openbox xdotool x11-utils x11-apps imagemagick poppler-utils \
             appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev \
             pulseaudio pulseaudio-utils weston xwayland qt6-wayland icewm lintian
+PACKAGES += sway grim kwin-wayland breeze kwin-style-breeze plasma-wayland-protocols libwayland-dev libxkbcommon-tools python3-gi gir1.2-glib-2.0 libglib2.0-bin dbus-daemon x11-xserver-utils  # the sway and kwin_wayland checks
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench asan asan-test fuzz clean deb

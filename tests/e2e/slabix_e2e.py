@@ -1756,8 +1756,10 @@ class SwayDesktop(CompositorDesktop):
         res = subprocess.run(['grim', '-t', 'ppm', '-'], env=env, capture_output=True, timeout=30)
         data = res.stdout
         m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
-        if not m or (int(m.group(1)), int(m.group(2))) != (self.width, self.height):
+        if not m or len(data) - m.end() != int(m.group(1)) * int(m.group(2)) * 3:
             raise CheckFailed('could not take a screenshot with grim: %s' % res.stderr.decode(errors='replace'))
+        # The output's size, also after a change of its resolution.
+        self.width, self.height = int(m.group(1)), int(m.group(2))
         raw = data[m.end():]
         self.last_shot = Shot(raw, self.width, self.height)
         return self.last_shot
@@ -2214,6 +2216,161 @@ def check_compositor_round(desk, args):
         print('%s %s: %.1f s' % (desk.NAME, route, time.monotonic() - t0))
 
 
+def check_last_patio_row(desk, args):
+    """On a 720-row screen the game screen is tall enough for a game to be
+    won: a stone dragged down onto the patio stops with its last row on the
+    patio's last row, 638, and the results picture shows it there."""
+    desk.start_game()
+    desk.wait_for(lambda: share_of(desk, 'pale yellow') > 0.4 and share_of(desk, 'red', desk.last_shot) == 0,
+                  'the title screen without a notice', describe=lambda: desk.last_shot.describe())
+    # Full screen shows the game screen at its own size (in the tiled window
+    # it is scaled down to fit).
+    desk.on_game('fullscreen enable')
+    box = desk.wait_for(lambda: title_box(desk.shot()), 'the title screen in full screen',
+                        describe=lambda: desk.last_shot.describe())
+    origin, layout, size = start_board(desk)
+    w, h, unit = size
+    if h < 638 + 2 * unit + 1:
+        raise CheckFailed('the game screen is %dx%d: its lowest row for a stone, %d, lies above the patio\'s last '
+                          'row 638' % (w, h, h - 2 * unit))
+    places = LAYOUTS[layout]
+    planner = Planner(enumerate(places), *size)
+    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0])):
+        rect = places[i]
+        dest = (INSIDE[0] + 10, INSIDE[3] - (rect[3] - rect[1]))
+        if dest[0] + rect[2] - rect[0] > INSIDE[2]:
+            continue
+        path = planner.route(i, dest)
+        if path:
+            break
+    else:
+        raise CheckFailed('no stone of layout %d has a free way to the bottom of the patio' % (layout + 1))
+    # The drag goes on past the lowest row; the stone stops there.
+    drag_stone(desk, origin, rect, path + [(dest[0], dest[1] + 12)])
+    at = moved_to(rect, *dest)
+    prompt = origin[1] + h - 2 * unit
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, at, STONE_RGB[i], ring=False, bottom=prompt) is None,
+                  'stone %d at %s, its last row on the patio\'s last row' % (i, at),
+                  describe=lambda: stone_problem(desk.last_shot, origin, at, STONE_RGB[i], ring=False, bottom=prompt))
+    dirt = INSIDE_AREA - (rect[2] - rect[0]) * (rect[3] - rect[1])
+    end_scores(desk, origin, size, i, at, dirt)
+    print('a %dx%d game screen on the %dx%d screen: stone %d laid with its last row on row 638'
+          % (w, h, desk.width, desk.height, i))
+
+
+def wait_change_notice(desk, what):
+    desk.wait_for(lambda: share_of(desk, 'red') > 0.3 and
+                  desk.last_shot.count(NOTICE_BLUE, (0, 0, desk.width, desk.height)) > 500,
+                  'the red change notice with its blue text %s' % what, describe=lambda: desk.last_shot.describe())
+    desk.key('space')
+    desk.wait_for(lambda: desk.game.poll() is None and share_of(desk, 'red') > 0.3,
+                  'the notice to stay after space %s' % what, describe=lambda: desk.last_shot.describe())
+
+
+def check_resolution_change(desk, args):
+    """The compositor's own output command changes the resolution of a
+    screen wider than the game's 1604: the change notice, natively on the
+    title screen before any key, through XWayland on the board."""
+    size = '%dx%d' % (desk.width, desk.height)
+    for platform, route in ((None, 'natively, on the title screen'), ('xcb', 'through XWayland, on the board')):
+        desk.swaymsg('output HEADLESS-1 resolution %s' % size)
+        desk.start_game(platform=platform)
+        wait_first_title(desk, route)
+        if platform:
+            start_board(desk)
+        desk.swaymsg('output HEADLESS-1 resolution 1366x768')
+        wait_change_notice(desk, route)
+        print('%s: the change notice after %s -> 1366x768' % (route, size))
+        desk.stop_game()
+
+
+def line_widths(shot, rect):
+    """Widths of the black lines in rect: runs of black pixels no longer
+    than 8 across rows (vertical lines) and, from the picture turned, down
+    columns (horizontal lines); and the colours found in rect."""
+    x0, y0, x1, y1 = rect
+    crop = subprocess.run(['convert', '-size', '%dx%d' % (shot.width, shot.height), '-depth', '8', 'rgb:-',
+                           '-crop', '%dx%d+%d+%d' % (x1 - x0, y1 - y0, x0, y0), '+repage', 'rgb:-'],
+                          input=shot.raw, capture_output=True, timeout=60).stdout
+    turned = subprocess.run(['convert', '-size', '%dx%d' % (x1 - x0, y1 - y0), '-depth', '8', 'rgb:-',
+                             '-rotate', '90', 'rgb:-'], input=crop, capture_output=True, timeout=60).stdout
+    black = re.compile(b'(?:\0\0\0)+')
+    widths = {}
+    for data, width, height in ((crop, x1 - x0, y1 - y0), (turned, y1 - y0, x1 - x0)):
+        for y in range(height):
+            row = data[y * width * 3:(y + 1) * width * 3]
+            for m in black.finditer(row):
+                if m.start() % 3:
+                    continue
+                n = (m.end() - m.start()) // 3
+                if n <= 8:
+                    widths[n] = widths.get(n, 0) + 1
+    colours = set()
+    out = subprocess.run(['convert', '-size', '%dx%d' % (x1 - x0, y1 - y0), '-depth', '8', 'rgb:-',
+                          '-unique-colors', '-depth', '8', 'rgb:-'], input=crop, capture_output=True,
+                         timeout=60).stdout
+    for k in range(0, len(out) - 2, 3):
+        colours.add(tuple(out[k:k + 3]))
+    return widths, colours
+
+
+BOARD_COLOURS = {WHITE, BLACK, DIRT} | set(STONE_RGB)
+
+
+def whole_pixels(desk, route, exact):
+    """The title screen at a scale, with no notice, shown whole; then on the
+    board every black line 1 device pixel wide (k = 1: a 1920-pixel panel
+    gives too narrow a game screen at 2) and no colour but the game's. With
+    exact false, only reports what the route gives."""
+    desk.start_game(platform=route[1])
+    box = wait_first_title(desk, '%s at scale %g:' % (route[0], desk.output_scale))
+    desk.key('space')
+    desk.wait_for(lambda: share_of(desk, 'white') > 0.3, 'the board after space',
+                  describe=lambda: desk.last_shot.describe())
+    shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot or (not exact and desk.last_shot),
+                         'the board drawn in whole pixels', describe=lambda: desk.last_shot.describe())
+    origin = find_patio(shot)
+    if origin:
+        size = cost_box(shot, origin)
+        rect = (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1] - 2 * size[2])
+    else:
+        l, t, r, b = box
+        rect = (l, t, r, b - (b - t) // 20)
+    widths, colours = line_widths(shot, rect)
+    odd = colours - BOARD_COLOURS
+    report = '%s at scale %g: black line widths %s, %d colours off the game\'s' % (
+        route[0], desk.output_scale, ', '.join('%d px: %d' % kv for kv in sorted(widths.items())) or 'none',
+        len(odd))
+    print(report)
+    if exact:
+        if set(widths) != {1} or widths[1] < 100:
+            raise CheckFailed('expected every black line 1 device pixel wide; ' + report)
+        if odd:
+            raise CheckFailed('expected only the game\'s colours on the board; %s (for example %s)'
+                              % (report, sorted(odd)[:5]))
+    desk.stop_game()
+    return report
+
+
+def check_whole_pixels_sway(desk, args):
+    whole_pixels(desk, ('natively', None), exact=True)
+
+
+def check_whole_pixels_kwin(desk, args):
+    """kwin at 1.5 with X programs left to scale themselves: through XWayland
+    exact; natively (no fractional scales in Qt 6.4) only reported. Then kwin
+    at 2: natively and through XWayland exact."""
+    whole_pixels(desk, ('through XWayland', 'xcb'), exact=True)
+    whole_pixels(desk, ('natively', None), exact=False)
+    desk.close()
+    with KwinDesktop(desk.slabix, desk.width, desk.height, scale=2, x11_scales_itself=True) as two:
+        try:
+            for route in (('natively', None), ('through XWayland', 'xcb')):
+                whole_pixels(two, route, exact=True)
+        finally:
+            desk.last_shot = two.last_shot
+
+
 CHECKS = {
     # name: (screen width, screen height, check[, options]); the options are
     # the window manager (wm), a sound server of the check's own (sound), the
@@ -2248,6 +2405,11 @@ CHECKS.update({
     'sway_1366x768': (1366, 768, check_compositor_round, dict(desktop=SwayDesktop)),
     'kwin_1920x1080': (1920, 1080, check_compositor_round, dict(desktop=KwinDesktop)),
     'kwin_1366x768': (1366, 768, check_compositor_round, dict(desktop=KwinDesktop)),
+    'sway_1280x720_last_row': (1280, 720, check_last_patio_row, dict(desktop=SwayDesktop)),
+    'sway_resolution_change': (1920, 1080, check_resolution_change, dict(desktop=SwayDesktop)),
+    'sway_scale2_whole_pixels': (1920, 1080, check_whole_pixels_sway, dict(desktop=SwayDesktop, scale=2)),
+    'kwin_scales_whole_pixels': (1920, 1080, check_whole_pixels_kwin,
+                                 dict(desktop=KwinDesktop, scale=1.5, x11_scales_itself=True)),
 })
 
 
