@@ -5,7 +5,9 @@ Each check starts its own X server (Xvfb, on a display number the server picks
 itself), a window manager (openbox, or icewm) and the game, drives the game with
 xdotool (keys, mouse moves, button presses) and judges it from screenshots of
 the whole screen. The Wayland checks start a headless weston instead, which
-runs the game natively and through XWayland. A check that listens to the sound
+runs the game natively and through XWayland; others start sway or kwin_wayland,
+run by an unprivileged user, played through slabix_wlinput (a client of their
+virtual input protocols, built beside the game). A check that listens to the sound
 cues starts a sound server of its own (pulseaudio with a null sink) and records
 what reaches it; every other game has no sound server. Everything a check
 starts is stopped again when it ends, also when it fails or is killed.
