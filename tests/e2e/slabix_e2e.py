@@ -1797,6 +1797,7 @@ class KwinDesktop(CompositorDesktop):
         super().__init__(slabix, width, height, **options)
         self.x11_scales_itself = x11_scales_itself
         self.scripts = 0
+        self.shooter = None
 
     def _start_compositor(self):
         # The installed binary carries a file capability that a container
@@ -1948,8 +1949,10 @@ class KwinDesktop(CompositorDesktop):
             ('desktop 2 and back', desktop_and_back),
         ]
 
-    # A screenshot of the whole workspace at its device pixels, read by a
-    # helper that runs as the session's user: the bus is that user's.
+    # Screenshots of the whole workspace at its device pixels, taken by a
+    # helper that runs as the session's user (the bus is that user's) for as
+    # long as the check: one for each line on its stdin, written to its
+    # stdout as a line "width height stride format byte-count" and the bytes.
     SHOT_HELPER = r'''
 import os, sys, gi
 gi.require_version('Gio', '2.0')
@@ -1957,36 +1960,60 @@ from gi.repository import Gio, GLib
 bus = Gio.DBusConnection.new_for_address_sync(
     os.environ['DBUS_SESSION_BUS_ADDRESS'],
     Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
-r, w = os.pipe()
-fds = Gio.UnixFDList.new_from_array([w])
-options = {'native-resolution': GLib.Variant('b', True), 'include-cursor': GLib.Variant('b', False)}
-reply, _ = bus.call_with_unix_fd_list_sync(
-    'org.kde.KWin', '/org/kde/KWin/ScreenShot2', 'org.kde.KWin.ScreenShot2', 'CaptureWorkspace',
-    GLib.Variant('(a{sv}h)', (options, 0)), GLib.VariantType('(a{sv})'), Gio.DBusCallFlags.NONE, 20000,
-    fds, None)
-# The list owns the write end; with it gone, the read ends with kwin's copy.
-del fds
-info = reply.unpack()[0]
-chunks = []
-while True:
-    c = os.read(r, 1 << 20)
-    if not c:
-        break
-    chunks.append(c)
 out = sys.stdout.buffer
-out.write(('%d %d %d %d\n' % (info['width'], info['height'], info['stride'], info['format'])).encode())
-out.write(b''.join(chunks))
+for line in sys.stdin:
+    r, w = os.pipe()
+    fds = Gio.UnixFDList.new_from_array([w])
+    options = {'native-resolution': GLib.Variant('b', True), 'include-cursor': GLib.Variant('b', False)}
+    try:
+        reply, _ = bus.call_with_unix_fd_list_sync(
+            'org.kde.KWin', '/org/kde/KWin/ScreenShot2', 'org.kde.KWin.ScreenShot2', 'CaptureWorkspace',
+            GLib.Variant('(a{sv}h)', (options, 0)), GLib.VariantType('(a{sv})'), Gio.DBusCallFlags.NONE,
+            20000, fds, None)
+    except GLib.Error as e:
+        del fds
+        os.close(r)
+        out.write(('error %s\n' % e.message.replace('\n', ' ')).encode())
+        out.flush()
+        continue
+    # The list owns the write end; with it gone, the read ends with kwin's copy.
+    del fds
+    info = reply.unpack()[0]
+    chunks = []
+    while True:
+        c = os.read(r, 1 << 20)
+        if not c:
+            break
+        chunks.append(c)
+    os.close(r)
+    data = b''.join(chunks)
+    out.write(('%d %d %d %d %d\n' % (info['width'], info['height'], info['stride'], info['format'],
+                                      len(data))).encode())
+    out.write(data)
+    out.flush()
 '''
 
     def shot(self, full=False):
-        # The helper needs the system's python3 with its GObject bindings.
-        python = shutil.which('python3', path='/usr/bin:/bin') or 'python3'
-        data = self._shot_bytes(python)
-        head, _, pixels = data.partition(b'\n')
+        if self.shooter is None:
+            # The helper needs the system's python3 with its GObject bindings.
+            python = shutil.which('python3', path='/usr/bin:/bin') or 'python3'
+            env = self.user_env()
+            env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
+            self.shooter = subprocess.Popen(self.as_user() + [python, '-c', self.SHOT_HELPER], env=env,
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, cwd=self.session_home,
+                                            preexec_fn=_die_with_parent)
+            self.helpers.append(self.shooter)
+        self.shooter.stdin.write(b'shot\n')
+        self.shooter.stdin.flush()
+        head = self.shooter.stdout.readline().decode(errors='replace')
         try:
-            w, h, stride, fmt = (int(v) for v in head.split())
+            w, h, stride, fmt, n = (int(v) for v in head.split())
         except ValueError:
-            raise CheckFailed('could not take a screenshot through kwin: %s' % data[:300])
+            if not head:
+                head = self.shooter.stderr.read().decode(errors='replace')[-800:]
+            raise CheckFailed('could not take a screenshot through kwin: %s' % head.strip())
+        pixels = self.shooter.stdout.read(n)
         if (w, h) != (self.width, self.height) or fmt not in (5, 6) or len(pixels) < stride * h:
             raise CheckFailed('kwin gave a %dx%d screenshot (format %d), expected %dx%d'
                               % (w, h, fmt, self.width, self.height))
@@ -1999,15 +2026,6 @@ out.write(b''.join(chunks))
         raw[2::3] = bgra[0::4]
         self.last_shot = Shot(bytes(raw), w, h)
         return self.last_shot
-
-    def _shot_bytes(self, python):
-        env = self.user_env()
-        env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
-        res = subprocess.run(self.as_user() + [python, '-c', self.SHOT_HELPER], env=env, capture_output=True,
-                             timeout=30, cwd=self.session_home)
-        if res.returncode != 0:
-            raise CheckFailed('the screenshot through kwin failed: %s' % res.stderr.decode(errors='replace')[-800:])
-        return res.stdout
 
 
 def title_box(shot):
