@@ -6,9 +6,6 @@
 
 #include <QAction>
 #include <QEvent>
-#include <QMoveEvent>
-#include <QResizeEvent>
-#include <QTimer>
 #include <QWindow>
 #include <QFileDialog>
 #include <QMenu>
@@ -27,7 +24,6 @@ CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> 
     m_pView->SetDocument(m_pDoc.get());
     m_pView->SetDialogParent(this);
     m_pViewWidget = new CViewWidget(m_pView.get(), this);
-    m_pViewWidget->SetSizeTest([this] { return TakesClientSize(); });
     setCentralWidget(m_pViewWidget);
     CreateMenu();
     CreateAccelerators();
@@ -115,188 +111,48 @@ void CMainFrame::CreateAccelerators()
 
 void CMainFrame::ShowMaximised()
 {
-    const QScreen* pScreen = screen();
-    const QRect rcAvailable = pScreen ? pScreen->availableGeometry() : QRect();
-    // Maximised, the frame has no side borders: the client area is the
-    // available width less the client edge.
-    if (pScreen && rcAvailable.width() - 2 * CViewWidget::EDGE > MAX_CLIENT_WIDTH) {
-        m_ePlacement = EPlacement::Window;
-        m_bCentred = true;
-        // The window manager's frame is not known before it has framed the
-        // window; room is left meanwhile for a title bar as tall as the menu
-        // bar, and the window is placed again once its frame is known.
-        PlaceWindow(QMargins(0, menuBar()->sizeHint().height(), 0, 0));
-        show();
-        windowHandle()->installEventFilter(this);
-    } else {
-        m_ePlacement = EPlacement::Maximised;
-        // The geometry first: where nothing maximises the window, it still
-        // covers the screen's available area.
-        if (pScreen) {
-            setGeometry(rcAvailable);
-            connect(pScreen, &QScreen::geometryChanged, this, &CMainFrame::OnScreenChanged);
-            connect(pScreen, &QScreen::availableGeometryChanged, this, &CMainFrame::OnScreenChanged);
-        }
-        showMaximized();
-    }
+    m_bMaximised = true;
+    // Where nothing maximises the window, it still gets the available size.
+    if (const QScreen* pScreen = screen())
+        resize(pScreen->availableGeometry().size());
+    showMaximized();
+    WatchScreen(windowHandle()->screen());
+    connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* pScreen) {
+        WatchScreen(pScreen);
+        OnScreenChanged();
+    });
     activateWindow();
 }
 
 void CMainFrame::ShowSized(const QSize& size)
 {
-    m_ePlacement = EPlacement::Window;
+    // The game's screen is the client area of this window; nothing the
+    // screen does changes that.
     setFixedSize(size);
+    m_pViewWidget->SetScreenIsWholeArea(true);
     show();
-    windowHandle()->installEventFilter(this);
     activateWindow();
 }
 
-QMargins CMainFrame::Decoration() const
+void CMainFrame::WatchScreen(QScreen* pScreen)
 {
-    const QRect rcFrame = frameGeometry();
-    const QRect rcInside = geometry();
-    return QMargins(rcInside.left() - rcFrame.left(), rcInside.top() - rcFrame.top(),
-                    rcFrame.right() - rcInside.right(), rcFrame.bottom() - rcInside.bottom());
-}
-
-QRect CMainFrame::PlaceWindow(const QMargins& decoration)
-{
-    m_decorationPlaced = decoration;
-    const QScreen* pScreen = screen();
-    if (!pScreen)
-        return geometry();
-    const QRect rcAvailable = pScreen->availableGeometry();
-    const int nWidth = MAX_CLIENT_WIDTH + 2 * CViewWidget::EDGE;
-    const int nChrome = menuBar()->heightForWidth(nWidth) + 2 * CViewWidget::EDGE;
-    const int nRoom = rcAvailable.height() - decoration.top() - decoration.bottom() - nChrome;
-    const QSize size(nWidth, std::min(MAX_CLIENT_HEIGHT, nRoom) + nChrome);
-    const QSize sizeOuter = size.grownBy(decoration);
-    const QPoint ptTopLeft(rcAvailable.left() + (rcAvailable.width() - sizeOuter.width()) / 2 + decoration.left(),
-                           rcAvailable.top() + std::max(0, (rcAvailable.height() - sizeOuter.height()) / 2)
-                               + decoration.top());
-    const QRect rcWindow(ptTopLeft, size);
-    setFixedSize(size);
-    setGeometry(rcWindow);
-    return rcWindow;
-}
-
-bool CMainFrame::TakesClientSize()
-{
-    // Until the player's first key or click the window manager is still
-    // placing the frame, and every size counts; from then on only the size
-    // the frame keeps, or one a new screen brings.
-    const bool bTakes = m_ePlacement == EPlacement::Free || !m_pViewWidget->InputSeen() || m_sizeKept.isEmpty()
-                        || size() == m_sizeKept;
-    if (bTakes)
-        m_sizeKept = size();
-    return bTakes;
-}
-
-void CMainFrame::changeEvent(QEvent* pEvent)
-{
-    QMainWindow::changeEvent(pEvent);
-    if (pEvent->type() == QEvent::WindowStateChange)
-        CheckPlacement();
-}
-
-void CMainFrame::moveEvent(QMoveEvent* pEvent)
-{
-    QMainWindow::moveEvent(pEvent);
-    CheckPlacement();
-}
-
-void CMainFrame::resizeEvent(QResizeEvent* pEvent)
-{
-    QMainWindow::resizeEvent(pEvent);
-    CheckPlacement();
+    if (m_pScreen)
+        disconnect(m_pScreen, nullptr, this, nullptr);
+    m_pScreen = pScreen;
+    if (!m_pScreen)
+        return;
+    // A new resolution or scale changes the logical geometry.
+    connect(m_pScreen, &QScreen::geometryChanged, this, &CMainFrame::OnScreenChanged);
+    connect(m_pScreen, &QObject::destroyed, this, [this] { m_pScreen = nullptr; });
 }
 
 void CMainFrame::OnScreenChanged()
 {
-    // A new screen size is no window manager's whim: the size the frame gets
-    // for it stands, and the game's own check judges it.
-    m_sizeKept = QSize();
-    m_nRestores = 0;
-    m_pViewWidget->update();
-}
-
-void CMainFrame::CheckPlacement()
-{
-    if (!isVisible())
-        return;
-    const Qt::WindowStates state = windowState();
-    bool bRestore = false;
-    if (state & Qt::WindowMinimized) {
-        // Out of sight: nothing to put back.
-    } else if (m_ePlacement == EPlacement::Maximised) {
-        // The state may be the one the frame has just asked for, not yet the
-        // window manager's; the size decides what reaches the view.
-        if ((state & Qt::WindowMaximized) && !(state & Qt::WindowFullScreen)) {
-            m_bMaximisedOnce = true;
-            if (size() == m_sizeKept)
-                m_nRestores = 0;
-        } else {
-            bRestore = m_bMaximisedOnce;
-        }
-    } else if (m_ePlacement == EPlacement::Window && m_bPlaced && m_bCentred && !m_pViewWidget->InputSeen()
-               && Decoration() != m_decorationPlaced && ++m_nPlacings <= MAX_RESTORES) {
-        // Some window managers make their frame known only after the window
-        // shows, or change it then: placed again to fit, before any play.
-        m_rcWindow = PlaceWindow(Decoration());
-    } else if (m_ePlacement == EPlacement::Window && m_bPlaced) {
-        bRestore = geometry() != m_rcWindow || (state & (Qt::WindowMaximized | Qt::WindowFullScreen));
-        if (!bRestore)
-            m_nRestores = 0;
-    }
-    if (bRestore && !m_bRestoreQueued) {
-        m_bRestoreQueued = true;
-        QTimer::singleShot(0, this, &CMainFrame::RestorePlacement);
-    }
-    // A size that stays reaches the view at its next paint.
-    m_pViewWidget->update();
-}
-
-void CMainFrame::RestorePlacement()
-{
-    m_bRestoreQueued = false;
-    const Qt::WindowStates state = windowState();
-    if (state & Qt::WindowMinimized)
-        return;
-    // A window manager that will not have the frame back, try after try, has
-    // the last word: the window's place becomes the one it insists on, and a
-    // maximised frame takes the size it is given, as where nothing ever
-    // maximised it.
-    if (++m_nRestores > MAX_RESTORES) {
-        m_nRestores = 0;
-        if (m_ePlacement == EPlacement::Window)
-            m_rcWindow.moveTopLeft(geometry().topLeft());
-        else
-            m_ePlacement = EPlacement::Free;
-        m_pViewWidget->update();
-        return;
-    }
-    if (m_ePlacement == EPlacement::Maximised) {
-        if (!(state & Qt::WindowMaximized) || (state & Qt::WindowFullScreen))
-            showMaximized();
-    } else if (m_ePlacement == EPlacement::Window && m_bPlaced) {
-        if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
-            showNormal();
-        if (geometry() != m_rcWindow)
-            setGeometry(m_rcWindow);
-    }
-}
-
-bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent)
-{
-    // The window's first exposure: the window manager has framed and placed
-    // it. The window of a large screen is placed once more to fit that frame;
-    // then the place is kept.
-    if (pWatched == windowHandle() && pEvent->type() == QEvent::Expose && !m_bPlaced
-        && m_ePlacement == EPlacement::Window && windowHandle()->isExposed()) {
-        m_rcWindow = m_bCentred ? PlaceWindow(Decoration()) : geometry();
-        m_bPlaced = true;
-    }
-    return QMainWindow::eventFilter(pWatched, pEvent);
+    // The window manager sizes the window for the new screen as it sizes any
+    // maximised window; asked again, in case it gave the state up.
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        showMaximized();
+    m_pViewWidget->ChooseScreenAgain();
 }
 
 bool CMainFrame::event(QEvent* pEvent)

@@ -1,23 +1,25 @@
 #include "app/ViewWidget.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QKeyEvent>
-#include <QRegion>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QTimer>
-#include <QApplication>
+#include <QRegion>
 
-CViewWidget::CViewWidget(CView* pView, QWidget* pParent) : QWidget(pParent), m_pView(pView)
+
+CViewWidget::CViewWidget(CView* pView, QWidget* pParent)
+    : QWidget(pParent), m_pView(pView)
 {
-    setContentsMargins(EDGE, EDGE, EDGE, EDGE);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
-    // Every pixel is painted here: the edge and the framebuffer.
+    // Every pixel is painted here: the game's screen, its edge and the margins.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    m_timerSettle.setSingleShot(true);
+    connect(&m_timerSettle, &QTimer::timeout, this, &CViewWidget::ChooseScreen);
     if (m_pView)
         m_pView->SetUpdateSink([this](const CRect& rc) { OnViewUpdate(rc); });
 }
@@ -32,12 +34,8 @@ void CViewWidget::DetachView()
     if (m_pView)
         m_pView->SetUpdateSink({});
     m_pView = nullptr;
+    m_timerSettle.stop();
     update();
-}
-
-QRect CViewWidget::ClientRect() const
-{
-    return contentsRect();
 }
 
 void CViewWidget::RequestFullPaint()
@@ -46,19 +44,83 @@ void CViewWidget::RequestFullPaint()
     update();
 }
 
-void CViewWidget::OnViewUpdate(const CRect& rc)
+// The game's screen -----------------------------------------------------------
+
+int CViewWidget::WholeScale(qreal dDevicePixelRatio, int nDeviceWidth)
 {
-    const QRect rcWidget = QRect(rc.left + EDGE, rc.top + EDGE, rc.Width(), rc.Height()) & ClientRect();
-    // What the view draws during a paint event is shown by that event.
-    if (rcWidget.isEmpty() || (m_bPainting && m_rcPainting.contains(rcWidget)))
-        return;
-    update(rcWidget);
+    int k = std::max(1, int(std::lround(dDevicePixelRatio)));
+    while (k > 1 && (nDeviceWidth - 2 * EDGE * k) / k < MIN_SCREEN_WIDTH)
+        --k;
+    return k;
 }
 
-bool CViewWidget::focusNextPrevChild(bool /*bNext*/)
+QSize CViewWidget::ScreenSize(const QSize& sizeInside, int k, const CView& view)
 {
-    // Tab and Shift+Tab are the view's keys, not focus moves.
-    return false;
+    const int nWidth = std::clamp(sizeInside.width() / k, 0, MAX_SCREEN_WIDTH);
+    const int nHeight = std::min(std::max(sizeInside.height() / k, view.MinClientHeight(nWidth)), MAX_SCREEN_HEIGHT);
+    return QSize(nWidth, std::max(0, nHeight));
+}
+
+QRect CViewWidget::ShownRect(const QRect& rcArea, const QSize& sizeScreen, int k)
+{
+    if (sizeScreen.isEmpty() || rcArea.isEmpty())
+        return QRect();
+    QSize size = sizeScreen * k;
+    if (size.width() > rcArea.width() || size.height() > rcArea.height())
+        size = sizeScreen.scaled(rcArea.size(), Qt::KeepAspectRatio);
+    return QRect(rcArea.left() + (rcArea.width() - size.width()) / 2,
+                 rcArea.top() + (rcArea.height() - size.height()) / 2, size.width(), size.height());
+}
+
+QTransform CViewWidget::ToDevice() const
+{
+    const qreal dRatio = devicePixelRatioF();
+    const QPointF ptOffset = isWindow() ? QPointF() : QPointF(mapTo(window(), QPoint(0, 0)));
+    return QTransform(dRatio, 0, 0, dRatio, ptOffset.x() * dRatio, ptOffset.y() * dRatio);
+}
+
+QRect CViewWidget::DeviceRect() const
+{
+    // Whole device pixels only, so that every block of the screen starts on
+    // one.
+    const QRectF rc = ToDevice().mapRect(QRectF(rect()));
+    const QPoint ptTopLeft(int(std::ceil(rc.left() - 1e-6)), int(std::ceil(rc.top() - 1e-6)));
+    const QPoint ptEnd(int(std::floor(rc.right() + 1e-6)), int(std::floor(rc.bottom() + 1e-6)));
+    return QRect(ptTopLeft, QSize(ptEnd.x() - ptTopLeft.x(), ptEnd.y() - ptTopLeft.y()));
+}
+
+QRect CViewWidget::Shown() const
+{
+    if (!m_bChosen || !m_pView || m_pView->FrameBuffer().isNull())
+        return QRect();
+    const int nEdge = EDGE * m_nScale;
+    return ShownRect(DeviceRect().adjusted(nEdge, nEdge, -nEdge, -nEdge), m_pView->FrameBuffer().size(), m_nScale);
+}
+
+void CViewWidget::ChooseScreenAgain()
+{
+    // The screen shown meanwhile stays.
+    if (m_bChosen)
+        m_timerSettle.start(std::max(0, m_nSettleMs));
+}
+
+void CViewWidget::ChooseScreen()
+{
+    m_timerSettle.stop();
+    if (!m_pView)
+        return;
+    const QRect rcDevice = DeviceRect();
+    const int k = WholeScale(devicePixelRatioF(), rcDevice.width());
+    const QSize sizeInside = rcDevice.size() - QSize(2 * EDGE * k, 2 * EDGE * k);
+    const QSize size = m_bWholeArea ? QSize(std::max(0, sizeInside.width() / k), std::max(0, sizeInside.height() / k))
+                                    : ScreenSize(sizeInside, k, *m_pView);
+    m_bChosen = true;
+    m_nScale = k;
+    if (size != m_pView->FrameBuffer().size()) {
+        m_pView->SetClientSize(size.width(), size.height());
+        m_bFullPaintPending = true;
+    }
+    update();
 }
 
 void CViewWidget::showEvent(QShowEvent* pEvent)
@@ -67,82 +129,119 @@ void CViewWidget::showEvent(QShowEvent* pEvent)
     setFocus(Qt::OtherFocusReason);
 }
 
-void CViewWidget::TakeClientSize()
-{
-    if (!m_pView)
-        return;
-    const QRect rc = ClientRect();
-    const QSize size(std::max(0, rc.width()), std::max(0, rc.height()));
-    if (size == m_pView->FrameBuffer().size() || (m_fnTakesSize && !m_fnTakesSize()))
-        return;
-    m_pView->SetClientSize(size.width(), size.height());
-    RequestFullPaint();
-}
-
 void CViewWidget::resizeEvent(QResizeEvent* pEvent)
 {
     QWidget::resizeEvent(pEvent);
-    // The first size at once, so the view always has a client area; later
-    // ones at the paint, when the frame knows whether they stay.
-    if (m_pView && m_pView->FrameBuffer().isNull())
-        TakeClientSize();
+    // While the window settles a new size starts the wait again; once the
+    // screen is chosen, only where it is shown changes.
+    if (m_timerSettle.isActive())
+        m_timerSettle.start();
     update();
+}
+
+// Painting --------------------------------------------------------------------
+
+void CViewWidget::OnViewUpdate(const CRect& rc)
+{
+    const QRect rcShown = Shown();
+    const QSize sizeScreen = m_pView ? m_pView->FrameBuffer().size() : QSize();
+    if (rcShown.isEmpty() || sizeScreen.isEmpty())
+        return;
+    // The changed game pixels on the device, then in widget coordinates,
+    // rounded outwards.
+    const qreal sx = qreal(rcShown.width()) / sizeScreen.width();
+    const qreal sy = qreal(rcShown.height()) / sizeScreen.height();
+    const QRectF rcDevice(rcShown.left() + rc.left * sx, rcShown.top() + rc.top * sy, rc.Width() * sx,
+                          rc.Height() * sy);
+    const QRect rcWidget = ToDevice().inverted().mapRect(rcDevice).toAlignedRect().adjusted(-1, -1, 1, 1) & rect();
+    // What the view draws during a paint event is shown by that event.
+    if (rcWidget.isEmpty() || (m_bPainting && m_rcPainting.contains(rcWidget)))
+        return;
+    update(rcWidget);
 }
 
 void CViewWidget::paintEvent(QPaintEvent* pEvent)
 {
-    TakeClientSize();
+    // The first paint: the window is exposed, and the wait for it to settle
+    // starts.
+    if (m_pView && !m_bChosen && !m_timerSettle.isActive())
+        m_timerSettle.start(m_nSettleMs);
     const QRect rcEvent = pEvent->rect();
-    if (m_pView && m_bFullPaintPending) {
+    bool bFirstScreen = false;
+    if (m_pView && m_bChosen && m_bFullPaintPending) {
         m_bFullPaintPending = false;
         m_bPainting = true;
         m_rcPainting = rcEvent;
         m_pView->Paint();
         m_bPainting = false;
-        // For the start-up benchmark: quit once the first screen is drawn.
-        static const bool bExitAfterFirstPaint = qEnvironmentVariableIntValue("SLABIX_EXIT_AFTER_FIRST_PAINT") == 1;
-        if (bExitAfterFirstPaint)
-            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        bFirstScreen = !m_bFirstShown;
+        m_bFirstShown = true;
     }
 
     QPainter painter(this);
-    const QRect rcClient = ClientRect();
-    if (!rcClient.contains(rcEvent))
-        DrawEdge(painter);
-    const QRect rcTarget = rcEvent & rcClient;
-    if (rcTarget.isEmpty())
-        return;
-    QRect rcImage;
-    if (m_pView && !m_pView->FrameBuffer().isNull()) {
+    // Draw in the device's own pixels.
+    const QTransform toDevice = painter.deviceTransform();
+    painter.setWorldTransform(toDevice.inverted());
+    const QRect rcTarget = toDevice.mapRect(QRectF(rcEvent)).toAlignedRect();
+    const QRect rcShown = Shown();
+
+    QRegion rgnMargins(rcTarget);
+    if (!rcShown.isEmpty()) {
+        const QRect rcFramed = rcShown.adjusted(-EDGE * m_nScale, -EDGE * m_nScale, EDGE * m_nScale, EDGE * m_nScale);
+        if (!rcShown.contains(rcTarget))
+            DrawEdge(painter, rcFramed);
+        rgnMargins -= QRegion(rcFramed);
         const QImage& image = m_pView->FrameBuffer();
-        rcImage = rcTarget & QRect(QPoint(EDGE, EDGE), image.size());
-        if (!rcImage.isEmpty())
-            painter.drawImage(rcImage, image, rcImage.translated(-EDGE, -EDGE));
+        const QSize sizeScreen = image.size();
+        if (rcShown.size() == sizeScreen * m_nScale) {
+            // Whole blocks: only the game pixels the event covers.
+            const int k = m_nScale;
+            const QRect rcPart = rcTarget & rcShown;
+            if (!rcPart.isEmpty()) {
+                const QPoint ptFrom((rcPart.left() - rcShown.left()) / k, (rcPart.top() - rcShown.top()) / k);
+                const QPoint ptTo((rcPart.right() - rcShown.left()) / k, (rcPart.bottom() - rcShown.top()) / k);
+                const QRect rcSource(ptFrom, ptTo);
+                const QRect rcDest(rcShown.topLeft() + rcSource.topLeft() * k, rcSource.size() * k);
+                painter.drawImage(rcDest, image, rcSource);
+            }
+        } else {
+            // Too little room: the whole screen, scaled down.
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.setClipRect(rcTarget);
+            painter.drawImage(rcShown, image);
+            painter.setClipping(false);
+        }
     }
-    // Only while the framebuffer and the widget disagree in size.
-    if (rcImage != rcTarget) {
-        for (const QRect& rc : QRegion(rcTarget).subtracted(rcImage))
-            painter.fillRect(rc, Qt::white);
-    }
+    for (const QRect& rc : rgnMargins)
+        painter.fillRect(rc, palette().window());
+
+    if (bFirstScreen)
+        emit FirstScreenShown();
 }
 
-// The sunken client edge: a dark outer line at the top and left with a light
-// one at the bottom and right, and inside it the darkest and the lighter line.
-void CViewWidget::DrawEdge(QPainter& painter) const
+// The sunken edge around the game's screen, each line k device pixels wide: a
+// dark outer line at the top and left with a light one at the bottom and
+// right, and inside it the darkest and the lighter line.
+void CViewWidget::DrawEdge(QPainter& painter, const QRect& rcFramed) const
 {
     const QPalette& pal = palette();
-    const int r = width() - 1;
-    const int b = height() - 1;
-    auto frame = [&painter](int left, int top, int right, int bottom, const QColor& tl, const QColor& br) {
-        painter.setPen(tl);
-        painter.drawLine(left, top, right - 1, top);
-        painter.drawLine(left, top, left, bottom - 1);
-        painter.setPen(br);
-        painter.drawLine(left, bottom, right, bottom);
-        painter.drawLine(right, top, right, bottom);
+    const int k = m_nScale;
+    auto frame = [&painter, k](const QRect& rc, const QColor& tl, const QColor& br) {
+        painter.fillRect(QRect(rc.left(), rc.top(), rc.width() - k, k), tl);
+        painter.fillRect(QRect(rc.left(), rc.top(), k, rc.height() - k), tl);
+        painter.fillRect(QRect(rc.left(), rc.bottom() - k + 1, rc.width(), k), br);
+        painter.fillRect(QRect(rc.right() - k + 1, rc.top(), k, rc.height()), br);
     };
-    frame(0, 0, r, b, pal.color(QPalette::Dark), pal.color(QPalette::Light));
-    frame(1, 1, r - 1, b - 1, pal.color(QPalette::Shadow), pal.color(QPalette::Midlight));
+    frame(rcFramed, pal.color(QPalette::Dark), pal.color(QPalette::Light));
+    frame(rcFramed.adjusted(k, k, -k, -k), pal.color(QPalette::Shadow), pal.color(QPalette::Midlight));
+}
+
+// Input -----------------------------------------------------------------------
+
+bool CViewWidget::focusNextPrevChild(bool /*bNext*/)
+{
+    // Tab and Shift+Tab are no focus moves: the view is the only thing here.
+    return false;
 }
 
 bool CViewWidget::IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers)
@@ -152,94 +251,18 @@ bool CViewWidget::IsSystemKey(int nKey, Qt::KeyboardModifiers modifiers)
     return (bAlt && !bCtrl) || (nKey == Qt::Key_F10 && !bCtrl);
 }
 
-UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers)
+UINT CViewWidget::VirtualKeyFromQt(int nKey)
 {
-    if (modifiers.testFlag(Qt::KeypadModifier)) {
-        if (nKey >= Qt::Key_0 && nKey <= Qt::Key_9)
-            return 0x60 + UINT(nKey - Qt::Key_0);  // VK_NUMPAD0..9
-        switch (nKey) {
-        case Qt::Key_Asterisk: return 0x6A;  // VK_MULTIPLY
-        case Qt::Key_Plus: return 0x6B;      // VK_ADD
-        case Qt::Key_Minus: return 0x6D;     // VK_SUBTRACT
-        case Qt::Key_Period:
-        case Qt::Key_Comma: return 0x6E;     // VK_DECIMAL
-        case Qt::Key_Slash: return 0x6F;     // VK_DIVIDE
-        default: break;
-        }
-    }
-    if (nKey >= Qt::Key_A && nKey <= Qt::Key_Z)
-        return 0x41 + UINT(nKey - Qt::Key_A);
-    if (nKey >= Qt::Key_0 && nKey <= Qt::Key_9)
-        return 0x30 + UINT(nKey - Qt::Key_0);
-    if (nKey >= Qt::Key_F1 && nKey <= Qt::Key_F24)
-        return VK_F1 + UINT(nKey - Qt::Key_F1);
-
+    // The game's own keys; the menu's come through its shortcuts and the
+    // system keys.
     switch (nKey) {
-    case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 0x09;
-    case Qt::Key_Clear: return 0x0C;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return 0x0D;
-    case Qt::Key_Shift: return 0x10;
-    case Qt::Key_Control: return 0x11;
-    case Qt::Key_Alt: return 0x12;
-    case Qt::Key_Pause: return 0x13;
-    case Qt::Key_CapsLock: return 0x14;
-    case Qt::Key_Escape: return 0x1B;
     case Qt::Key_Space: return VK_SPACE;
-    case Qt::Key_PageUp: return 0x21;
-    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_F1: return VK_F1;
     case Qt::Key_End: return VK_END;
-    case Qt::Key_Home: return VK_HOME;
     case Qt::Key_Left: return VK_LEFT;
     case Qt::Key_Up: return VK_UP;
     case Qt::Key_Right: return VK_RIGHT;
     case Qt::Key_Down: return VK_DOWN;
-    case Qt::Key_Select: return 0x29;
-    case Qt::Key_Print: return 0x2C;
-    case Qt::Key_Insert: return VK_INSERT;
-    case Qt::Key_Delete: return VK_DELETE;
-    case Qt::Key_Help: return 0x2F;
-    case Qt::Key_Meta: return 0x5B;  // VK_LWIN
-    case Qt::Key_Menu: return 0x5D;  // VK_APPS
-    case Qt::Key_Sleep: return 0x5F;
-    case Qt::Key_NumLock: return 0x90;
-    case Qt::Key_ScrollLock: return 0x91;
-    // The digit keys' shifted symbols on the common layout.
-    case Qt::Key_ParenRight: return 0x30;
-    case Qt::Key_Exclam: return 0x31;
-    case Qt::Key_At: return 0x32;
-    case Qt::Key_NumberSign: return 0x33;
-    case Qt::Key_Dollar: return 0x34;
-    case Qt::Key_Percent: return 0x35;
-    case Qt::Key_AsciiCircum: return 0x36;
-    case Qt::Key_Ampersand: return 0x37;
-    case Qt::Key_Asterisk: return 0x38;
-    case Qt::Key_ParenLeft: return 0x39;
-    // Punctuation keys, plain and shifted.
-    case Qt::Key_Semicolon:
-    case Qt::Key_Colon: return 0xBA;
-    case Qt::Key_Equal:
-    case Qt::Key_Plus: return 0xBB;
-    case Qt::Key_Comma:
-    case Qt::Key_Less: return 0xBC;
-    case Qt::Key_Minus:
-    case Qt::Key_Underscore: return 0xBD;
-    case Qt::Key_Period:
-    case Qt::Key_Greater: return 0xBE;
-    case Qt::Key_Slash:
-    case Qt::Key_Question: return 0xBF;
-    case Qt::Key_QuoteLeft:
-    case Qt::Key_AsciiTilde: return 0xC0;
-    case Qt::Key_BracketLeft:
-    case Qt::Key_BraceLeft: return 0xDB;
-    case Qt::Key_Backslash:
-    case Qt::Key_Bar: return 0xDC;
-    case Qt::Key_BracketRight:
-    case Qt::Key_BraceRight: return 0xDD;
-    case Qt::Key_Apostrophe:
-    case Qt::Key_QuoteDbl: return 0xDE;
     default: return 0;
     }
 }
@@ -247,32 +270,36 @@ UINT CViewWidget::VirtualKeyFromQt(int nKey, Qt::KeyboardModifiers modifiers)
 void CViewWidget::keyPressEvent(QKeyEvent* pEvent)
 {
     const int nKey = pEvent->key();
-    const UINT nChar = VirtualKeyFromQt(nKey, pEvent->modifiers());
+    const UINT nChar = VirtualKeyFromQt(nKey);
     if (!m_pView || nChar == 0 || IsSystemKey(nKey, pEvent->modifiers())) {
         QWidget::keyPressEvent(pEvent);
         return;
     }
     // Auto-repeats arrive as presses of their own, one message each.
-    m_bInputSeen = true;
     m_pView->OnKeyDown(nChar, 1, 0);
 }
 
 bool CViewWidget::ClientPoint(const QMouseEvent* pEvent, CPoint* pPoint) const
 {
-    const QPoint pt = pEvent->position().toPoint();
-    if (!ClientRect().contains(pt))
+    const QRect rcShown = Shown();
+    if (rcShown.isEmpty())
         return false;
-    *pPoint = CPoint(pt.x() - EDGE, pt.y() - EDGE);
+    const QPointF pt = ToDevice().map(pEvent->position());
+    if (pt.x() < rcShown.left() || pt.y() < rcShown.top() || pt.x() >= rcShown.left() + rcShown.width()
+        || pt.y() >= rcShown.top() + rcShown.height())
+        return false;
+    const QSize sizeScreen = m_pView->FrameBuffer().size();
+    const int x = int((pt.x() - rcShown.left()) * sizeScreen.width() / rcShown.width());
+    const int y = int((pt.y() - rcShown.top()) * sizeScreen.height() / rcShown.height());
+    *pPoint = CPoint(std::min(x, sizeScreen.width() - 1), std::min(y, sizeScreen.height() - 1));
     return true;
 }
 
 void CViewWidget::mousePressEvent(QMouseEvent* pEvent)
 {
     CPoint point;
-    if (m_pView && pEvent->button() == Qt::LeftButton && ClientPoint(pEvent, &point)) {
-        m_bInputSeen = true;
+    if (m_pView && pEvent->button() == Qt::LeftButton && ClientPoint(pEvent, &point))
         m_pView->OnLButtonDown(0, point);
-    }
 }
 
 void CViewWidget::mouseDoubleClickEvent(QMouseEvent* /*pEvent*/)
@@ -284,7 +311,7 @@ void CViewWidget::mouseDoubleClickEvent(QMouseEvent* /*pEvent*/)
 void CViewWidget::mouseReleaseEvent(QMouseEvent* pEvent)
 {
     // Qt keeps sending to the widget that was pressed; without a capture the
-    // view only hears of releases over its client area.
+    // view only hears of releases over its screen.
     CPoint point;
     if (m_pView && pEvent->button() == Qt::LeftButton && ClientPoint(pEvent, &point))
         m_pView->OnLButtonUp(0, point);

@@ -1,10 +1,12 @@
 // Slabix: lay the patio with the twelve stones, as cheaply as you can.
 #include "app/SlabixApp.h"
+#include "app/ViewWidget.h"
 #include "platform/Sound.h"
 
 #include <QApplication>
 #include <QAudioDevice>
 #include <QMediaDevices>
+#include <QTimer>
 
 #include <clocale>
 #include <memory>
@@ -47,6 +49,14 @@ int main(int argc, char** argv)
     CSlabixApp theApp;
     if (!theApp.InitInstance(cmdInfo))
         return 1;
+
+    // For the start-up benchmark: quit once the first screen is shown.
+    if (qEnvironmentVariableIntValue("SLABIX_EXIT_AFTER_FIRST_PAINT") == 1) {
+        for (QWidget* pWindow : QApplication::topLevelWidgets())
+            if (auto* pViewWidget = pWindow->findChild<CViewWidget*>())
+                QObject::connect(pViewWidget, &CViewWidget::FirstScreenShown, &app,
+                                 [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); }); });
+    }
 
     // The cues play through Qt's audio for as long as the game runs. The
     // output is in place before the message loop hands the view its first

@@ -45,6 +45,12 @@ public:
     void OnEndPrinting(CDC* pDC, CPrintInfo* pInfo) override;
     void DrawBoard();
     void DrawStatusPanel();
+    // The spacing units for a client area, by its size class; FALSE where the
+    // width is one the game does not run at.
+    static BOOL ChooseUnits(int nWidth, int nHeight, int* pUnitX, int* pUnitY);
+    // Rows enough for a stone to reach the patio's last row: the lowest row a
+    // stone may reach lies 2 vertical units above the client area's bottom.
+    int MinClientHeight(int nWidth) const override;
 
     // Input (play/).
     void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) override;

@@ -58,6 +58,9 @@ public:
     // A new framebuffer of this size, erased white; the whole area needs a paint.
     void SetClientSize(int nWidth, int nHeight);
     void GetClientRect(CRect* pRect) const;
+    // The fewest rows a client area of this width needs; the shell gives the
+    // view no shorter one where it can choose.
+    virtual int MinClientHeight(int nWidth) const { return 0; }
     QImage& FrameBuffer() { return m_image; }
     const QImage& FrameBuffer() const { return m_image; }
     // Where the rectangles changed by client-area drawing are reported.

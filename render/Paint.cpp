@@ -41,22 +41,8 @@ void CSlabixView::OnDraw(CDC* pDC)
 
     m_nUnitX = 10;
     m_nUnitY = 10;
-    const int nWidth = m_rcClient.right;
-    if (nWidth < 1020) {
-        DrawNotice(pDC, kTooSmallNotice);
-        return;
-    }
-    if (nWidth < 1276) {
-        m_nUnitX = 12;
-        m_nUnitY = 12;
-    } else if (nWidth < 1596) {
-        m_nUnitX = 14;
-        m_nUnitY = m_rcClient.bottom > 960 ? 14 : 13;
-    } else if (nWidth <= 1600) {
-        m_nUnitX = 16;
-        m_nUnitY = 16;
-    } else {
-        DrawNotice(pDC, kTooLargeNotice);
+    if (!ChooseUnits(m_rcClient.right, m_rcClient.bottom, &m_nUnitX, &m_nUnitY)) {
+        DrawNotice(pDC, m_rcClient.right < 1020 ? kTooSmallNotice : kTooLargeNotice);
         return;
     }
 
@@ -77,6 +63,35 @@ void CSlabixView::OnDraw(CDC* pDC)
     default:
         break;
     }
+}
+
+BOOL CSlabixView::ChooseUnits(int nWidth, int nHeight, int* pUnitX, int* pUnitY)
+{
+    if (nWidth < 1020 || nWidth > 1600)
+        return FALSE;
+    if (nWidth < 1276) {
+        *pUnitX = 12;
+        *pUnitY = 12;
+    } else if (nWidth < 1596) {
+        *pUnitX = 14;
+        *pUnitY = nHeight > 960 ? 14 : 13;
+    } else {
+        *pUnitX = 16;
+        *pUnitY = 16;
+    }
+    return TRUE;
+}
+
+int CSlabixView::MinClientHeight(int nWidth) const
+{
+    int nUnitX = 0;
+    int nUnitY = 0;
+    if (!ChooseUnits(nWidth, 0, &nUnitX, &nUnitY))
+        return 0;
+    // A step down is allowed while the stone ends (exclusive) at most 2 units
+    // above the client bottom, so the lowest row it can cover is that one.
+    const int nLastPatioRow = RC_PATIO.bottom - 2;
+    return nLastPatioRow + 2 * nUnitY;
 }
 
 void CSlabixView::MakeScreenLayout()

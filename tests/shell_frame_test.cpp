@@ -285,9 +285,10 @@ TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
     EXPECT_EQ(CCommandLineInfo::FileNameFrom({"slabix", "-x", "job.sld", "other"}), "job.sld");
 }
 
-// A window manager that restores or resizes the frame gets it put back, and
-// the game never hears of the size it passed through.
-TEST(ShellApp, TheFramePutsItselfBackAndTheViewKeepsItsSize)
+// Whatever is done to the window, the game's screen stays as it was chosen;
+// the frame does not fight back. A new screen asks for the maximised state
+// again, and a screen of the same size changes nothing.
+TEST(ShellApp, TheWindowNeverChangesTheGamesScreen)
 {
     NoQuitOnClose noQuit;
     FrameProbeView* pView = nullptr;
@@ -300,22 +301,38 @@ TEST(ShellApp, TheFramePutsItselfBackAndTheViewKeepsItsSize)
     CMainFrame* pFrame = TheFrame();
     ASSERT_NE(pFrame, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(pFrame));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pView->m_nDraws > 0 && pFrame->isMaximized(); }));
-    const QSize sizeMaximised = pFrame->size();
-    QTest::keyClick(pFrame->findChild<CViewWidget*>(), Qt::Key_Space);  // the player's first key
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pView->m_nDraws > 0; }));
+    auto* pViewWidget = pFrame->findChild<CViewWidget*>();
     CRect rcFirst;
     pView->GetClientRect(&rcFirst);
+    EXPECT_EQ(rcFirst, CRect(0, 0, pViewWidget->width() - 4, pViewWidget->height() - 4));
     const int nDraws = pView->m_nDraws;
-
-    pFrame->showNormal();
-    pFrame->resize(500, 400);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return pFrame->isMaximized() && pFrame->size() == sizeMaximised; }))
-        << "maximised again";
-    QTest::qWait(50);
+    emit pFrame->screen()->geometryChanged(pFrame->screen()->geometry());
+    QTest::qWait(250);
     CRect rc;
     pView->GetClientRect(&rc);
     EXPECT_EQ(rc, rcFirst);
-    EXPECT_EQ(pView->m_nDraws, nDraws) << "no paint at the passing size";
+    EXPECT_EQ(pView->m_nDraws, nDraws) << "a screen of the same size changes nothing";
+
+    pFrame->showNormal();
+    pFrame->resize(500, 400);
+    QTest::qWait(50);
+    EXPECT_FALSE(pFrame->isMaximized()) << "the window manager's word stands";
+    pFrame->showFullScreen();
+    QTest::qWait(50);
+    pView->GetClientRect(&rc);
+    EXPECT_EQ(rc, rcFirst);
+    EXPECT_EQ(pView->m_nDraws, nDraws) << "no paint for a new window size";
+
+    // A new screen: maximised again, and the screen chosen from that.
+    pFrame->showNormal();
+    pFrame->resize(1100, 700);
+    emit pFrame->screen()->geometryChanged(pFrame->screen()->geometry());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pFrame->isMaximized(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        pView->GetClientRect(&rc);
+        return rc == CRect(0, 0, pViewWidget->width() - 4, pViewWidget->height() - 4);
+    }));
 }
 
 }  // namespace
