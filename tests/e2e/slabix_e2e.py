@@ -1783,18 +1783,18 @@ class SwayDesktop(CompositorDesktop):
             tree_says(lambda n: n.get('visible'), 'visible again on workspace 1')()
         return [
             ('floating enable (out of the tiling)', act('floating enable', lambda n: n['type'] == 'floating_con',
-                                                         'floating')),
+                                                         'floating'), False),
             ('resize set 1000 700', act('resize set 1000 700',
                                         lambda n: (n['window_rect']['width'], n['window_rect']['height'])
                                         == (1000, 700) or (n['rect']['width'], n['rect']['height']) == (1000, 700),
-                                        '1000x700')),
+                                        '1000x700'), False),
             ('floating disable (back into the tiling)', act('floating disable', lambda n: n['type'] == 'con',
-                                                             'tiled')),
+                                                             'tiled'), True),
             ('fullscreen enable', act('fullscreen enable', lambda n: n.get('fullscreen_mode') == 1,
-                                      'fullscreen')),
+                                      'fullscreen'), False),
             ('fullscreen disable', act('fullscreen disable', lambda n: n.get('fullscreen_mode') == 0,
-                                       'not fullscreen')),
-            ('workspace 2 and back', workspace_and_back),
+                                       'not fullscreen'), True),
+            ('workspace 2 and back', workspace_and_back, True),
         ]
 
     def shot(self, full=False):
@@ -1966,15 +1966,15 @@ class KwinDesktop(CompositorDesktop):
             self.script('workspace.currentDesktop = 1;')
             self.wait_for(lambda: self.game_state()[10] == 1, 'kwin back on desktop 1')
         return [
-            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored')),
-            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised')),
+            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored'), False),
+            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
             ('a resize to 1000x700', act('c.setMaximize(false, false); c.frameGeometry = '
                                          '{x: 40, y: 40, width: 1000, height: 700};',
-                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700')),
-            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised')),
-            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen')),
-            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen')),
-            ('desktop 2 and back', desktop_and_back),
+                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700'), False),
+            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
+            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen'), False),
+            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen'), True),
+            ('desktop 2 and back', desktop_and_back, True),
         ]
 
     # Screenshots of the whole workspace at its device pixels, taken by a
@@ -2054,6 +2054,13 @@ for line in sys.stdin:
         raw[2::3] = bgra[0::4]
         self.last_shot = Shot(bytes(raw), w, h)
         return self.last_shot
+
+
+def with_vertical_unit(size):
+    """(width, height, unit) of a game screen from cost_box, its unit the
+    vertical one (m_nUnitY): 13 or 14 where the cost box's width gives 14."""
+    w, h = size[0], size[1]
+    return (w, h, 12 if w < 1276 else (14 if h > 960 else 13) if w < 1596 else 16)
 
 
 def title_box(shot):
@@ -2146,24 +2153,29 @@ def scaled_board(shot, size):
     return (gl, gt, gl + size[0] * f, gt + size[1] * f, f)
 
 
-def board_problem(desk, origin, size, dirt):
+def board_problem(desk, origin, size, dirt, back=False):
     """None when the board of the game screen (origin, size) shows whole:
-    where it was, as large, with as much dirt, or scaled down to fit with
-    its aspect kept, its bottom right corner (the cost box) on the screen;
-    else what is wrong."""
+    at its own size (centred in the window's area, so where it was once the
+    window is back as it was, with back), with as much dirt, or scaled down
+    to fit with its aspect kept, its bottom right corner (the cost box) on
+    the screen; else what is wrong."""
     shot = desk.shot()
     if desk.game.poll() is not None:
         raise CheckFailed('the game ended (status %d)' % desk.game.returncode)
     now = find_patio(shot)
     if now is not None:
-        if now != origin:
-            return 'the board moved from %s to %s' % (origin, now)
-        box = cost_box(shot, origin)
-        if box != size:
+        if back and now != origin:
+            return 'the board is at %s, not where it was at first, %s' % (now, origin)
+        box = cost_box(shot, now)
+        if box is None or box[:2] != size[:2]:
             return 'the game screen is %s now (client right, bottom, unit), it was %s' % (box, size)
-        if dirt_count(shot, origin) != dirt:
-            return 'the patio shows %d dirt pixels, it showed %d' % (dirt_count(shot, origin), dirt)
+        if now[0] + size[0] > shot.width or now[1] + size[1] > shot.height:
+            return 'the game screen at %s runs off the screen' % (now,)
+        if dirt_count(shot, now) != dirt:
+            return 'the patio shows %d dirt pixels, it showed %d' % (dirt_count(shot, now), dirt)
         return None
+    if back:
+        return 'the board is not where it was at first, %s, at its own size: %s' % (origin, shot.describe())
     scaled = scaled_board(shot, size)
     if scaled is None:
         return 'there is no board on the screen: ' + shot.describe()
@@ -2183,12 +2195,13 @@ def board_problem(desk, origin, size, dirt):
     return None
 
 
-def wait_board_whole(desk, origin, size, dirt, what):
-    desk.wait_for(lambda: board_problem(desk, origin, size, dirt) is None,
-                  'the same game screen and board shown whole %s' % what,
-                  describe=lambda: board_problem(desk, origin, size, dirt))
-    exact = find_patio(desk.last_shot) is not None
-    print('  %s: %s' % (what, 'the board as it was' if exact else 'the whole game screen, scaled down'))
+def wait_board_whole(desk, origin, size, dirt, what, back):
+    desk.wait_for(lambda: board_problem(desk, origin, size, dirt, back) is None,
+                  'the same game screen and board shown whole %s%s' % (what, ', where it was' if back else ''),
+                  describe=lambda: board_problem(desk, origin, size, dirt, back))
+    now = find_patio(desk.last_shot)
+    print('  %s: %s' % (what, 'the board where it was' if now == origin else
+                        'the board at its size at %s' % (now,) if now else 'the whole game screen, scaled down'))
 
 
 def drag_onto_patio(desk, origin, layout, size):
@@ -2252,6 +2265,7 @@ def play_and_keep(desk, route, client_width):
         raise CheckFailed('%s: the title screen is %d pixels wide; for a client area %d wide the game screen '
                           'is %d wide' % (route, width, client_width(), want))
     origin, layout, size = start_board(desk)
+    size = with_vertical_unit(size)
     if (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1]) != box:
         raise CheckFailed('%s: the board\'s game screen %dx%d at %s is not the title screen\'s %s'
                           % (route, size[0], size[1], origin, box))
@@ -2259,9 +2273,9 @@ def play_and_keep(desk, route, client_width):
         raise CheckFailed('%s: the game screen is %d rows tall, a game needs %d' % (route, size[1],
                                                                                    638 + 2 * size[2] + 1))
     dirt, stone, at = drag_onto_patio(desk, origin, layout, size)
-    for what, do in desk.window_actions():
+    for what, do, back in desk.window_actions():
         do()
-        wait_board_whole(desk, origin, size, dirt, 'after %s' % what)
+        wait_board_whole(desk, origin, size, dirt, 'after %s' % what, back)
     end_scores(desk, origin, size, stone, at, dirt)
     print('%s: a %dx%d game screen at %s kept through the window actions; End scored' % (
         route, size[0], size[1], origin))
@@ -2289,6 +2303,7 @@ def check_last_patio_row(desk, args):
     box = desk.wait_for(lambda: title_box(desk.shot()), 'the title screen in full screen',
                         describe=lambda: desk.last_shot.describe())
     origin, layout, size = start_board(desk)
+    size = with_vertical_unit(size)
     w, h, unit = size
     if h < 638 + 2 * unit + 1:
         raise CheckFailed('the game screen is %dx%d: its lowest row for a stone, %d, lies above the patio\'s last '
@@ -2397,7 +2412,7 @@ def whole_pixels(desk, route, exact):
                          'the board drawn in whole pixels', describe=lambda: desk.last_shot.describe())
     origin = find_patio(shot)
     if origin:
-        size = cost_box(shot, origin)
+        size = with_vertical_unit(cost_box(shot, origin))
         rect = (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1] - 2 * size[2])
     else:
         l, t, r, b = box
