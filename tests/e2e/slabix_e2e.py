@@ -2166,11 +2166,13 @@ def board_problem(desk, origin, size, dirt, back=False):
     if now is not None:
         if back and now != origin:
             return 'the board is at %s, not where it was at first, %s' % (now, origin)
+        if now[0] + size[0] > shot.width or now[1] + size[1] > shot.height:
+            return ('the %dx%d game screen at %s runs off the %dx%d screen: its last %d rows and %d columns '
+                    'are not shown' % (size[0], size[1], now, shot.width, shot.height,
+                                       max(0, now[1] + size[1] - shot.height), max(0, now[0] + size[0] - shot.width)))
         box = cost_box(shot, now)
         if box is None or box[:2] != size[:2]:
             return 'the game screen is %s now (client right, bottom, unit), it was %s' % (box, size)
-        if now[0] + size[0] > shot.width or now[1] + size[1] > shot.height:
-            return 'the game screen at %s runs off the screen' % (now,)
         if dirt_count(shot, now) != dirt:
             return 'the patio shows %d dirt pixels, it showed %d' % (dirt_count(shot, now), dirt)
         return None
