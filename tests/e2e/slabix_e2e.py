@@ -2223,15 +2223,15 @@ def wait_board_whole(desk, origin, size, dirt, what, back):
 
 
 def drag_onto_patio(desk, origin, layout, size):
-    """Drags the largest stone with a free way onto the patio; returns the
-    dirt left."""
+    """Drags the largest stone with a free way onto the patio, 40 pixels of
+    it left on its right; returns the dirt left, the stone and where it lies."""
     places = LAYOUTS[layout]
     dest = (INSIDE[0] + 20, INSIDE[1] + 20)
     planner = Planner(enumerate(places), *size)
     for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
         rect = places[i]
         w, h = rect[2] - rect[0], rect[3] - rect[1]
-        if dest[0] + w > INSIDE[2] or dest[1] + h > INSIDE[3]:
+        if dest[0] + w + 40 > INSIDE[2] or dest[1] + h > INSIDE[3]:
             continue
         path = planner.route(i, dest)
         if path:
@@ -2248,6 +2248,35 @@ def drag_onto_patio(desk, origin, layout, size):
         raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
                           % (w, h, INSIDE_AREA - w * h, n))
     return n, i, new
+
+
+def drag_scaled(desk, scaled, rect, dx):
+    """Drags the stone at rect (game pixels) dx game pixels to the right on
+    the game screen shown scaled down at scaled (left, top, right, bottom,
+    factor); returns dx."""
+    l, t, r, b, f = scaled
+    x0 = int(round(l + f * (rect[0] + rect[2]) / 2))
+    y0 = int(round(t + f * (rect[1] + rect[3]) / 2))
+    x1 = int(round(x0 + f * dx))
+    desk.press(x0, y0)
+    try:
+        desk.move((x0, y0), (x1, y0), step=3)
+    finally:
+        desk.release()
+    print('  dragged the stone %d game pixels right on the game screen scaled by %.3f' % (dx, f))
+    return dx
+
+
+def stone_moved_right(desk, origin, rect, stone, dx):
+    """Where the stone at rect lies after a drag of about dx pixels to the
+    right on the scaled-down game screen (the scale rounds by a pixel or two)."""
+    for d in sorted(range(dx - 4, dx + 5), key=lambda d: abs(d - dx)):
+        at = moved_to(rect, rect[0] + d, rect[1])
+        if stone_problem(desk.last_shot, origin, at, STONE_RGB[stone]) is None:
+            print('  the stone lies %d pixels right of where it was' % d)
+            return at
+    raise CheckFailed('after a drag of %d pixels to the right on the scaled-down game screen, stone %d is not '
+                      'within 4 pixels of %s' % (dx, stone, moved_to(rect, rect[0] + dx, rect[1])))
 
 
 def end_scores(desk, origin, size, stone, at, dirt):
@@ -2274,8 +2303,9 @@ def play_and_keep(desk, route, client_width):
     """The whole round on one desktop: the title screen at the first paint,
     whole and as wide as the shell's rule gives for the client area; the
     board after space, the same game screen; a drag; the compositor's window
-    actions, after each of which the same game screen and board show whole;
-    End scores."""
+    actions, after each of which the same game screen and board show whole
+    (where it was once the window is back as it was), with a drag on the
+    first scaled-down game screen that lands where it points; End scores."""
     t0 = time.monotonic()
     box = wait_first_title(desk, route + ':')
     print('%s: the title screen %.1f s after the start' % (route, time.monotonic() - t0))
@@ -2296,9 +2326,17 @@ def play_and_keep(desk, route, client_width):
         raise CheckFailed('%s: the game screen is %d rows tall, a game needs %d' % (route, size[1],
                                                                                    638 + 2 * size[2]))
     dirt, stone, at = drag_onto_patio(desk, origin, layout, size)
+    moved = None
     for what, do, back in desk.window_actions():
         do()
         wait_board_whole(desk, origin, size, dirt, 'after %s' % what, back)
+        scaled = find_patio(desk.last_shot) is None and scaled_board(desk.last_shot, size)
+        if moved is None and scaled:
+            # The mouse lands where it points on the game screen scaled down.
+            moved = drag_scaled(desk, scaled, at, 30)
+        elif moved is not None and back and find_patio(desk.last_shot) == origin and moved is not True:
+            at = stone_moved_right(desk, origin, at, stone, moved)
+            moved = True
     end_scores(desk, origin, size, stone, at, dirt)
     print('%s: a %dx%d game screen at %s kept through the window actions; End scored' % (
         route, size[0], size[1], origin))
