@@ -1673,7 +1673,7 @@ def write_blank_cursor_theme(folder, name):
 
 
 class SwayDesktop(CompositorDesktop):
-    """sway headless (wlroots, pixman renderer) with the player's default
+    """sway headless (its pixman renderer) with the player's default
     configuration, its bar included; screenshots with grim, window commands
     with swaymsg."""
 
@@ -1819,7 +1819,7 @@ class SwayDesktop(CompositorDesktop):
 
 
 class KwinDesktop(CompositorDesktop):
-    """kwin_wayland on its virtual backend with breeze decorations, on a
+    """kwin_wayland on its virtual backend with its own decorations, on a
     session bus of its own; screenshots through its ScreenShot2 interface,
     window commands as kwin scripts. With x11_scales_itself, XWayland is told
     to leave the scaling to the X clients (the setting a player picks for
@@ -2520,9 +2520,10 @@ def check_whole_pixels_sway(desk, args):
 
 
 def check_whole_pixels_kwin(desk, args):
-    """kwin at 1.5 with X programs left to scale themselves: through XWayland
-    exact; natively (no fractional scales in Qt 6.4) only reported. Then kwin
-    at 2: natively and through XWayland exact."""
+    """kwin at 1.5 with X programs left to scale themselves: through
+    XWayland exact; natively (the toolkit has no fractional scales, kwin
+    smooths a buffer drawn at 2 down) only reported. Then kwin at 2:
+    natively and through XWayland exact."""
     whole_pixels(desk, ('through XWayland', 'xcb'), exact=True)
     whole_pixels(desk, ('natively', None), exact=False)
     desk.close()

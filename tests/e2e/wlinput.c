@@ -5,7 +5,7 @@
  *
  * Connects to WAYLAND_DISPLAY and creates a virtual keyboard and a virtual
  * pointer: zwp_virtual_keyboard_v1 and zwlr_virtual_pointer_v1 where the
- * compositor offers them (wlroots compositors, which also need KEYMAP, an XKB
+ * compositor offers them (sway, which then also needs KEYMAP, an XKB
  * keymap as xkbcli compile-keymap writes it), else org_kde_kwin_fake_input.
  * Prints "ready NAME" and then reads one command a line from stdin:
  *
