@@ -11,6 +11,7 @@ PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev lib
             xvfb xauth openbox xdotool x11-utils x11-apps imagemagick poppler-utils \
             appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev \
             pulseaudio pulseaudio-utils weston xwayland qt6-wayland icewm lintian
+PACKAGES += mutter pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi python3-gst-1.0 gir1.2-gstreamer-1.0 dbus-daemon libglib2.0-bin i3 xfwm4 xfce4-panel xfconf wmctrl x11-xserver-utils  # e2e checks under mutter (screen cast, remote input), i3, xfwm4 with its panel; xrandr
 PACKAGES += sway grim kwin-wayland breeze kwin-style-breeze plasma-wayland-protocols libwayland-dev libxkbcommon-tools python3-gi gir1.2-glib-2.0 libglib2.0-bin dbus-daemon x11-xserver-utils  # the sway and kwin_wayland checks
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -1412,12 +1412,899 @@ def check_sound_cues(desk, args):
         raise CheckFailed('the game ended while it played its sound cues')
 
 
+# --- Players' desktops: mutter, i3, xfwm4 with its panel ---------------------
+#
+# The game under the window managers and compositors players run, each
+# started by the check: GNOME's mutter headless (natively on Wayland and
+# through XWayland), and on Xvfb the tiling i3 and Xfce's xfwm4 with its top
+# panel. Servers that refuse to run as root run as the user nobody, in a
+# runtime folder and a home of the check's own; every session has a D-Bus
+# session bus of its own.
+
+def _unprivileged():
+    """The argv prefix that runs a program as nobody when the check runs as
+    root, and the uid and gid it runs with."""
+    if os.geteuid() != 0:
+        return [], os.getuid(), os.getgid()
+    import pwd
+    user = pwd.getpwnam('nobody')
+    return ['setpriv', '--reuid=%d' % user.pw_uid, '--regid=%d' % user.pw_gid, '--clear-groups'], \
+        user.pw_uid, user.pw_gid
+
+
+def _gi_python():
+    """A Python that has GObject introspection (Gio, GStreamer): this one,
+    or the system's where this one is a private build."""
+    prefix = _unprivileged()[0]
+    for exe in (sys.executable, '/usr/bin/python3'):
+        if exe and subprocess.run(prefix + [exe, '-c', 'import gi'], capture_output=True).returncode == 0:
+            return exe
+    raise CheckFailed('no Python with GObject introspection (python3-gi) to talk to the compositor')
+
+
+def _session_bus(desk, folder, prefix, env):
+    """A D-Bus session bus of its own in folder; returns its address."""
+    path = os.path.join(folder, 'bus')
+    bus = subprocess.Popen(prefix + ['dbus-daemon', '--session', '--address=unix:path=' + path,
+                                     '--nofork', '--nopidfile', '--print-address'],
+                           env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                           preexec_fn=_die_with_parent)
+    desk.extra_procs.append(bus)
+    line = bus.stdout.readline()  # printed once it listens
+    if not line:
+        raise CheckFailed('the session bus (dbus-daemon) did not start')
+    return 'unix:path=' + path
+
+
+# Keys by the names the checks use (xdotool's), as X keysyms.
+KEYSYMS = {
+    'space': 0x20, 'Return': 0xff0d, 'Escape': 0xff1b, 'Left': 0xff51, 'Up': 0xff52,
+    'Right': 0xff53, 'Down': 0xff54, 'Page_Up': 0xff55, 'Page_Down': 0xff56, 'End': 0xff57,
+    'Home': 0xff50, 'F1': 0xffbe, 'F4': 0xffc1, 'F8': 0xffc5, 'F10': 0xffc7, 'F11': 0xffc8,
+    'ctrl': 0xffe3, 'alt': 0xffe9, 'super': 0xffeb, 'shift': 0xffe1,
+}
+BTN_LEFT = 0x110
+
+
+# The compositor's RemoteDesktop and ScreenCast sessions, kept open by one
+# long-lived client: it runs in a Python with GObject introspection and takes
+# one command a line on stdin, answering "ok" (a screenshot: its width and
+# height, then the RGB bytes).
+MUTTER_REMOTE = r'''
+import sys, time
+import gi
+gi.require_version('Gst', '1.0')
+from gi.repository import Gio, GLib, Gst
+
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+
+def proxy(name, path, iface):
+    return Gio.DBusProxy.new_sync(bus, Gio.DBusProxyFlags.NONE, None, name, path, iface, None)
+
+def call(p, method, args=None):
+    return p.call_sync(method, args, Gio.DBusCallFlags.NONE, 10000, None)
+
+RD, SC = 'org.gnome.Mutter.RemoteDesktop', 'org.gnome.Mutter.ScreenCast'
+rd = proxy(RD, '/org/gnome/Mutter/RemoteDesktop', RD)
+session = proxy(RD, call(rd, 'CreateSession').unpack()[0], RD + '.Session')
+session_id = session.get_cached_property('SessionId').unpack()
+sc = proxy(SC, '/org/gnome/Mutter/ScreenCast', SC)
+cast = proxy(SC, call(sc, 'CreateSession', GLib.Variant(
+    '(a{sv})', ({'remote-desktop-session-id': GLib.Variant('s', session_id)},))).unpack()[0], SC + '.Session')
+stream_path = call(cast, 'RecordMonitor', GLib.Variant(
+    '(sa{sv})', (sys.argv[1], {'cursor-mode': GLib.Variant('u', 0)}))).unpack()[0]
+stream = proxy(SC, stream_path, SC + '.Stream')
+node = []
+loop = GLib.MainLoop()
+
+def on_signal(p, sender, name, params):
+    if name == 'PipeWireStreamAdded':
+        node.append(params.unpack()[0])
+        loop.quit()
+stream.connect('g-signal', on_signal)
+call(session, 'Start')
+GLib.timeout_add(15000, loop.quit)
+loop.run()
+if not node:
+    sys.exit('no PipeWire stream from the screen cast')
+
+Gst.init(None)
+pipe = Gst.parse_launch('pipewiresrc path=%d always-copy=true ! videoconvert ! video/x-raw,format=RGB '
+                        '! appsink name=sink max-buffers=1 drop=true sync=false' % node[0])
+sink = pipe.get_by_name('sink')
+pipe.set_state(Gst.State.PLAYING)
+last = [None]
+
+def frame(timeout):
+    sample = sink.emit('try-pull-sample', int(timeout * Gst.SECOND))
+    if sample is not None:
+        s = sample.get_caps().get_structure(0)
+        w, h = s.get_value('width'), s.get_value('height')
+        buf = sample.get_buffer()
+        data = buf.extract_dup(0, buf.get_size())
+        stride = len(data) // h
+        if stride != w * 3:
+            data = b''.join(data[y * stride:y * stride + w * 3] for y in range(h))
+        last[0] = (w, h, data)
+    return last[0]
+
+out = sys.stdout.buffer
+if frame(15) is None:
+    sys.exit('no frame from the screen cast')
+out.write(b'ready\n')
+out.flush()
+ctx = GLib.MainContext.default()
+for line in sys.stdin:
+    cmd = line.split()
+    while ctx.pending():
+        ctx.iteration(False)
+    if not cmd:
+        continue
+    if cmd[0] == 'shot':
+        w, h, data = frame(0.05)
+        out.write(b'%d %d\n' % (w, h) + data)
+    else:
+        if cmd[0] == 'key':
+            call(session, 'NotifyKeyboardKeysym', GLib.Variant('(ub)', (int(cmd[1]), cmd[2] == '1')))
+        elif cmd[0] == 'button':
+            call(session, 'NotifyPointerButton', GLib.Variant('(ib)', (int(cmd[1]), cmd[2] == '1')))
+        elif cmd[0] == 'motion':
+            for k in range(1, len(cmd), 2):
+                call(session, 'NotifyPointerMotionAbsolute',
+                     GLib.Variant('(sdd)', (stream_path, float(cmd[k]), float(cmd[k + 1]))))
+                if len(cmd) > 3:
+                    time.sleep(0.004)
+        elif cmd[0] == 'sleep':
+            time.sleep(float(cmd[1]))
+        out.write(b'ok\n')
+    out.flush()
+pipe.set_state(Gst.State.NULL)
+'''
+
+
+class PlayersDesktop:
+    """What the checks of this section ask of a desktop, beside Desktop's
+    own: where the game may draw (the work area), and the window actions a
+    player takes."""
+
+    def work_area(self):
+        return (0, 0, self.width, self.height)
+
+    def focus_game(self, title):
+        pass
+
+    def window_actions(self):
+        """Steps (what, do, expect): expect 'same' for the game screen back
+        where it was, 'moved' for it shown whole elsewhere or scaled down,
+        'any' for it shown whole or not at all (another workspace)."""
+        wid = self.main_window
+        wm = ['wmctrl', '-i', '-r', wid, '-b']
+        return [
+            ('the maximise toggle (restore)', wm + ['remove,maximized_vert,maximized_horz'], 'any'),
+            ('a resize request to 1000x700', ['xdotool', 'windowsize', wid, '1000', '700'], 'moved'),
+            ('the maximise toggle (maximise)', wm + ['add,maximized_vert,maximized_horz'], 'same'),
+            ('fullscreen', wm + ['add,fullscreen'], 'moved'),
+            ('fullscreen again (leave)', wm + ['remove,fullscreen'], 'same'),
+            ('a switch to the second workspace', ['wmctrl', '-s', '1'], 'any'),
+            ('the switch back', ['wmctrl', '-s', '0'], 'same'),
+        ]
+
+    def act(self, argv):
+        self.run(argv)
+
+
+class XPanelDesktop(PlayersDesktop, Desktop):
+    """Xvfb with i3 (Debian's configuration without its autostarted
+    programs: its bar stays) or with xfwm4 and xfce4-panel (the default top
+    panel, on a session bus of its own for xfconf)."""
+
+    def __init__(self, slabix, width, height, **options):
+        Desktop.__init__(self, slabix, width, height, **options)
+        self.extra_procs = []
+
+    def close(self):
+        _stop(self.game)
+        for proc in reversed(self.extra_procs):
+            _stop(proc)
+        Desktop.close(self)
+
+    def _start_wm(self):
+        if self.wm_name == 'i3':
+            with open('/etc/i3/config') as f:
+                conf = [line for line in f if not line.lstrip().startswith('exec')]
+            path = os.path.join(self.tmp, 'i3.config')
+            with open(path, 'w') as f:
+                f.writelines(conf)
+            argv = ['i3', '-c', path]
+        else:
+            bus = os.path.join(self.tmp, 'bus')
+            os.makedirs(bus, mode=0o700)
+            # The panel's plugins ask the system bus; the machine's is not theirs.
+            self.env['DBUS_SYSTEM_BUS_ADDRESS'] = 'unix:path=' + os.path.join(bus, 'no-system-bus')
+            self.env['DBUS_SESSION_BUS_ADDRESS'] = _session_bus(self, bus, [], self.env)
+            # The panel's own default, so that it asks no first-start question.
+            xml = os.path.join(self.env['XDG_CONFIG_HOME'], 'xfce4', 'xfconf', 'xfce-perchannel-xml')
+            os.makedirs(xml)
+            shutil.copy('/etc/xdg/xfce4/panel/default.xml', os.path.join(xml, 'xfce4-panel.xml'))
+            argv = ['xfwm4', '--compositor=off']
+        self.wm = subprocess.Popen(argv, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   preexec_fn=_die_with_parent)
+        self.wait_for(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK']),
+                      'the window manager (%s) to come up' % self.wm_name, timeout=20)
+        if self.wm_name == 'i3':
+            self.wait_for(lambda: self.run(['xdotool', 'search', '--class', 'i3bar'], check=False).split(),
+                          'the bar of i3 (i3bar)', timeout=20)
+        else:
+            self.extra_procs.append(subprocess.Popen(
+                ['xfce4-panel'], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                preexec_fn=_die_with_parent))
+            self.wait_for(lambda: self.work_area() != (0, 0, self.width, self.height),
+                          'the panel (xfce4-panel) to take its place (_NET_WORKAREA)', timeout=30)
+
+    def work_area(self):
+        if self.wm_name == 'i3':
+            # i3 tiles around its bar, which it does not announce as a work area.
+            top, bottom = 0, self.height
+            for wid in self.run(['xdotool', 'search', '--class', 'i3bar'], check=False).split():
+                x, y, w, h = self.window_geometry(wid)
+                if h < self.height // 4:
+                    if y == 0:
+                        top = max(top, h)
+                    else:
+                        bottom = min(bottom, y)
+            return (0, top, self.width, bottom)
+        out = self.run(['xprop', '-root', '_NET_WORKAREA'], check=False)
+        vals = [int(v) for v in re.findall(r'\d+', out.split('=', 1)[-1])] if '=' in out else []
+        if len(vals) < 4:
+            return (0, 0, self.width, self.height)
+        x, y, w, h = vals[:4]
+        return (x, y, x + w, y + h)
+
+    def window_actions(self):
+        if self.wm_name != 'i3':
+            return PlayersDesktop.window_actions(self)
+        # i3 tiles: a floating window takes resize requests; fullscreen and
+        # workspaces are its own commands.
+        wid = self.main_window
+        i3 = lambda cmd: ['i3-msg', '[id=%d] %s' % (int(wid, 0), cmd)]
+        return [
+            ('floating (out of the tiles)', i3('floating enable'), 'any'),
+            ('a resize request to 1000x700', ['xdotool', 'windowsize', wid, '1000', '700'], 'moved'),
+            ('tiled again', i3('floating disable'), 'same'),
+            ('fullscreen', i3('fullscreen enable'), 'moved'),
+            ('fullscreen again (leave)', i3('fullscreen disable'), 'same'),
+            ('a switch to the second workspace', ['i3-msg', 'workspace 2'], 'any'),
+            ('the switch back', ['i3-msg', 'workspace 1'], 'same'),
+        ]
+
+
+class MutterDesktop(PlayersDesktop, Desktop):
+    """GNOME's compositor, mutter, headless with one virtual monitor, its
+    XWayland, and the PipeWire and session manager its screen cast needs,
+    all as nobody on a session bus of their own. The game starts as a
+    GNOME session starts it: natively, or with platform xcb through
+    XWayland. Screenshots come from a ScreenCast stream, keys and the
+    pointer go through the RemoteDesktop session linked to it; the window
+    actions are mutter's own keyboard shortcuts (natively) or EWMH requests
+    (through XWayland)."""
+
+    SOCKET = 'slabix-e2e-mutter'
+
+    def __init__(self, slabix, width, height, platform=None, **options):
+        Desktop.__init__(self, slabix, width, height, **options)
+        self.platform = platform
+        self.wm_name = 'mutter' + (' through XWayland' if platform == 'xcb' else '')
+        self.extra_procs = []
+        self.remote = self.compositor = None
+        self.main_window = None
+
+    def __enter__(self):
+        try:
+            self._start_compositor()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def close(self):
+        _stop(self.game)
+        if self.remote:
+            _stop(self.remote)
+        _stop(self.compositor, grace=5.0)
+        for proc in reversed(self.extra_procs):
+            _stop(proc)
+        Desktop.close(self)
+
+    def _start_compositor(self):
+        prefix, uid, gid = _unprivileged()
+        os.chown(self.tmp, uid, gid)
+        runtime = os.path.join(self.tmp, 'mutter-runtime')
+        home = os.path.join(self.tmp, 'mutter-home')
+        for d in (runtime, home):
+            os.makedirs(d, mode=0o700)
+            os.chown(d, uid, gid)
+        # XWayland puts its socket there, and mutter wants the usual sticky,
+        # world-writable folder (a server run as another user may have made it
+        # with other rights).
+        x11 = '/tmp/.X11-unix'
+        if not os.path.isdir(x11):
+            os.makedirs(x11, exist_ok=True)
+            os.chmod(x11, 0o1777)
+        elif os.stat(x11).st_mode & 0o1777 != 0o1777:
+            if os.geteuid() != 0:
+                raise CheckFailed('%s is not world-writable, and mutter needs it so' % x11)
+            os.chmod(x11, 0o1777)
+        env = {'PATH': '/usr/local/bin:/usr/bin:/bin', 'HOME': home, 'XDG_RUNTIME_DIR': runtime,
+               'XDG_CONFIG_HOME': os.path.join(home, '.config'), 'LANG': 'C.UTF-8',
+               'GSETTINGS_BACKEND': 'keyfile', 'XDG_CURRENT_DESKTOP': 'GNOME',
+               # mutter asks the system bus (logind, locale, colord); the
+               # machine's is not the check's.
+               'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=' + os.path.join(runtime, 'no-system-bus')}
+        # Two fixed workspaces, and a shortcut for fullscreen (GNOME has none
+        # by default).
+        settings = os.path.join(home, '.config', 'glib-2.0', 'settings')
+        os.makedirs(settings)
+        with open(os.path.join(settings, 'keyfile'), 'w') as f:
+            f.write("[org/gnome/mutter]\ndynamic-workspaces=false\n\n"
+                    "[org/gnome/desktop/wm/preferences]\nnum-workspaces=2\n\n"
+                    "[org/gnome/desktop/wm/keybindings]\ntoggle-fullscreen=['<Super>f']\n")
+        for root, dirs, files in os.walk(home):
+            for name in dirs + files:
+                os.chown(os.path.join(root, name), uid, gid)
+        env['DBUS_SESSION_BUS_ADDRESS'] = _session_bus(self, runtime, prefix, env)
+        self.mutter_env = env
+
+        def spawn(argv, log):
+            proc = subprocess.Popen(prefix + argv, env=env, stdout=open(os.path.join(self.tmp, log), 'w'),
+                                    stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+            self.extra_procs.append(proc)
+            return proc
+        spawn(['pipewire'], 'pipewire.log')
+        self.wait_for(lambda: os.path.exists(os.path.join(runtime, 'pipewire-0')), 'pipewire to listen')
+        spawn(['wireplumber'], 'wireplumber.log')
+        log = os.path.join(self.tmp, 'mutter.log')
+        self.compositor = subprocess.Popen(
+            prefix + ['mutter', '--headless', '--wayland', '--wayland-display=' + self.SOCKET,
+                      '--virtual-monitor', '%dx%d' % (self.width, self.height)],
+            env=env, stdout=open(log, 'w'), stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+
+        def ready():
+            if self.compositor.poll() is not None:
+                with open(log) as f:
+                    raise CheckFailed('the compositor (mutter) ended at once:\n' + f.read()[-2000:])
+            with open(log) as f:
+                found = re.findall(r'Using public X11 display (:\d+)', f.read())
+            return found and os.path.exists(os.path.join(runtime, self.SOCKET)) and \
+                subprocess.run(prefix + ['gdbus', 'introspect', '--session', '-d', 'org.gnome.Mutter.RemoteDesktop',
+                                         '-o', '/org/gnome/Mutter/RemoteDesktop'],
+                               env=env, capture_output=True).returncode == 0 and found[-1]
+        self.display = self.wait_for(ready, 'the compositor (mutter), its X server and its RemoteDesktop', timeout=30)
+        self.env = self._env()
+        auth = glob.glob(os.path.join(runtime, '.mutter-Xwaylandauth.*'))
+        if auth:
+            self.env['XAUTHORITY'] = auth[0]
+        self.env.update(WAYLAND_DISPLAY=os.path.join(runtime, self.SOCKET), XDG_SESSION_TYPE='wayland')
+        self._open_remote()
+
+    def _open_remote(self):
+        prefix, uid, gid = _unprivileged()
+        self.remote = subprocess.Popen(prefix + [_gi_python(), '-c', MUTTER_REMOTE, 'Meta-0'],
+                                       env=self.mutter_env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=open(os.path.join(self.tmp, 'remote.log'), 'w'),
+                                       preexec_fn=_die_with_parent)
+        if self.remote.stdout.readline() != b'ready\n':
+            with open(os.path.join(self.tmp, 'remote.log')) as f:
+                raise CheckFailed('no RemoteDesktop and ScreenCast session with mutter:\n' + f.read()[-2000:])
+        # The first key of a session only sets up its keyboard: a Shift,
+        # before anything listens.
+        self.key('shift')
+
+    def _tell(self, line):
+        try:
+            self.remote.stdin.write(line.encode() + b'\n')
+            self.remote.stdin.flush()
+            answer = self.remote.stdout.readline()
+        except (BrokenPipeError, OSError):
+            answer = b''
+        if not answer:
+            with open(os.path.join(self.tmp, 'remote.log')) as f:
+                raise CheckFailed('the RemoteDesktop session ended:\n' + f.read()[-2000:])
+        return answer
+
+    def start_game(self, args=()):
+        env = dict(self.env)
+        if self.platform:
+            env['QT_QPA_PLATFORM'] = self.platform
+        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
+        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
+        self.game = subprocess.Popen([self.slabix] + list(args), env=env,
+                                     stdout=self.game_out, stderr=self.game_err,
+                                     preexec_fn=_die_with_parent)
+        if self.platform == 'xcb':
+            self.main_window = self.wait_for(lambda: self.game_windows()[:1],
+                                             'the game window on the X server of XWayland', timeout=20)[0]
+
+    def focus_game(self, title):
+        if self.platform is None and self.game_windows():
+            raise CheckFailed('the game opened a window on the X server of XWayland, not a Wayland one')
+        # A new window does not get the keyboard by itself in headless mutter;
+        # a click gives it: on the menu bar, right of its menus.
+        self.run_remote('motion %d %d' % (title[2] - 20, title[1] - 14))
+        self.run_remote('sleep 0.1')
+        self.run_remote('button %d 1' % BTN_LEFT)
+        self.run_remote('button %d 0' % BTN_LEFT)
+        self.run_remote('sleep 0.2')
+
+    def run_remote(self, line):
+        self._tell(line)
+
+    def key(self, *keys, delay=30):
+        for combo in keys:
+            parts = combo.split('+')
+            syms = [KEYSYMS.get(p.lower() if len(p) > 1 and p.lower() in KEYSYMS else p, None) or
+                    (ord(p) if len(p) == 1 else None) for p in parts]
+            if None in syms:
+                raise CheckFailed('no keysym known for %s' % combo)
+            for s in syms:
+                self._tell('key %d 1' % s)
+            for s in reversed(syms):
+                self._tell('key %d 0' % s)
+            self._tell('sleep %g' % (delay / 1000.0))
+
+    def press(self, x, y):
+        self._tell('motion %d %d' % (x, y))
+        self._tell('sleep 0.1')
+        self._tell('button %d 1' % BTN_LEFT)
+        self._tell('sleep 0.1')
+
+    def release(self):
+        self._tell('button %d 0' % BTN_LEFT)
+        self._tell('sleep 0.1')
+
+    def move(self, start, end, step=6):
+        points = []
+        x, y = start
+        while (x, y) != tuple(end):
+            x += max(-step, min(step, end[0] - x))
+            y += max(-step, min(step, end[1] - y))
+            points += [str(x), str(y)]
+        for k in range(0, len(points), 400):
+            self._tell('motion ' + ' '.join(points[k:k + 400]))
+
+    def shot(self, full=False):
+        self.remote.stdin.write(b'shot\n')
+        self.remote.stdin.flush()
+        head = self.remote.stdout.readline().split()
+        if len(head) != 2:
+            raise CheckFailed('no screenshot from the screen cast')
+        w, h = int(head[0]), int(head[1])
+        raw = self.remote.stdout.read(w * h * 3)
+        if (w, h) != (self.width, self.height) or len(raw) != w * h * 3:
+            raise CheckFailed('the screen cast gave a %dx%d frame, not %dx%d' % (w, h, self.width, self.height))
+        self.last_shot = Shot(raw, w, h)
+        return self.last_shot
+
+    def window_actions(self):
+        if self.platform == 'xcb':
+            return PlayersDesktop.window_actions(self)
+        keys = lambda *k: ('keys',) + k
+        return [
+            ('Super+Down (restore)', keys('super+Down'), 'any'),
+            ('Super+Left (tiled to the left half)', keys('super+Left'), 'moved'),
+            ('Super+Up (maximise)', keys('super+Up'), 'same'),
+            ('Super+F (fullscreen)', keys('super+f'), 'moved'),
+            ('Super+F again (leave fullscreen)', keys('super+f'), 'same'),
+            ('Super+Page_Down (the second workspace)', keys('super+Page_Down'), 'any'),
+            ('Super+Page_Up (back)', keys('super+Page_Up'), 'same'),
+        ]
+
+    def act(self, argv):
+        if argv[0] == 'keys':
+            self.key(*argv[1:])
+            return
+        before = self.window_geometry(self.main_window)
+        self.run(argv)
+        if any('fullscreen' in a for a in argv):
+            # The screen cast stops sending frames when an X window goes
+            # into or out of fullscreen; once the window has its new size, a
+            # new session sees it again.
+            self.wait_for(lambda: self.window_geometry(self.main_window) != before,
+                          'the game window to change its size for %s' % argv[-1])
+            def settled():
+                now = self.window_geometry(self.main_window)
+                time.sleep(0.3)
+                return self.window_geometry(self.main_window) == now
+            self.wait_for(settled, 'the game window to settle after %s' % argv[-1])
+            _stop(self.remote)
+            self._open_remote()
+
+
+# What the game screen looks like from outside -------------------------------
+
+def pale_rect(shot, colour=PALE_YELLOW):
+    """The title screen on the screen: the rectangle (left, top, right,
+    bottom) of its pale yellow (or of a notice's red), from its widest row
+    and its left column; None when there is none 1000 pixels wide."""
+    pale = re.compile(b'(?:' + re.escape(bytes(colour)) + b'){1000,}')
+    best = None
+    for y in range(0, shot.height, 4):
+        for m in pale.finditer(shot.row(y, 0, shot.width)):
+            start = m.start() + (-m.start() % 3)
+            run = (start // 3, m.end() // 3, y)
+            if best is None or run[1] - run[0] > best[1] - best[0]:
+                best = run
+    if best is None:
+        return None
+    x0, x1, y = best
+    col = x0 + 2
+    top, bottom = y, y
+    while top > 0 and shot.px(col, top - 1) == colour:
+        top -= 1
+    while bottom + 1 < shot.height and shot.px(col, bottom + 1) == colour:
+        bottom += 1
+    return (x0, top, x1, bottom + 1)
+
+
+def unit_for(width, height):
+    return 12 if width < 1276 else (16 if width >= 1596 else (14 if height > 960 else 13))
+
+
+def inside(rect, area, slack=0):
+    """Whether rect lies in area with at least one pixel of it all round
+    (what lies around a game screen shows it ends there), give or take slack."""
+    return rect[0] > area[0] - slack and rect[1] > area[1] - slack and \
+        rect[2] < area[2] + slack and rect[3] < area[3] + slack
+
+
+def screen_problem(desk, rect, what='the title screen'):
+    """None when a game screen at rect (screen pixels) has a size the game
+    chooses and lies whole in the work area; else what is wrong."""
+    w, h = rect[2] - rect[0], rect[3] - rect[1]
+    area = desk.work_area()
+    if not 1020 <= w <= 1600:
+        return '%s is %d pixels wide, not 1020 to 1600' % (what, w)
+    if area[2] - area[0] >= 1620 and w != 1600:
+        return 'on a %d-pixel-wide work area %s is %d pixels wide, not 1600' % (area[2] - area[0], what, w)
+    need = 638 + 2 * unit_for(w, h)
+    if not need <= h <= 1200:
+        return '%s is %d rows tall: a game needs %d' % (what, h, need)
+    if not inside(rect, area):
+        where = ''
+        if getattr(desk, 'main_window', None):
+            where = ' (the window\'s client area is at %d, %d, %dx%d)' % desk.window_geometry(desk.main_window)
+        return '%s at %s is not whole inside the work area %s%s' % (what, rect, area, where)
+    return None
+
+
+def wait_for_first_title(desk):
+    """Watches the screen from the start of the game until the title screen
+    shows; fails on a red notice at any time before. Returns the title
+    screen's rectangle."""
+    t0 = time.monotonic()
+    seen = []
+
+    def title():
+        shot = desk.shot()
+        red = shot.shares((0, 0, desk.width, desk.height)).get('red', 0)
+        if red > 0.05:
+            raise CheckFailed('the red screen-size notice showed at the start: ' + shot.describe())
+        rect = pale_rect(shot)
+        seen.append(rect)
+        return rect
+    rect = desk.wait_for(title, 'the pale yellow title screen', timeout=20,
+                         describe=lambda: desk.last_shot.describe())
+    # The first title screen is the one that stays: no second layout.
+    later = desk.wait_for(lambda: pale_rect(desk.shot()), 'the title screen a moment later')
+    if later != rect:
+        raise CheckFailed('the title screen first showed at %s, then moved to %s' % (rect, later))
+    print('the title screen at %s, %.1f s after the start' % (rect, time.monotonic() - t0))
+    return rect
+
+
+def dirt_box(shot):
+    """Bounding box of the runs of exact dirt colour at least 20 pixels long."""
+    dirt = re.compile(b'(?:' + re.escape(bytes(DIRT)) + b'){20,}')
+    box = None
+    for y in range(shot.height):
+        for m in dirt.finditer(shot.row(y, 0, shot.width)):
+            if m.start() % 3:
+                continue
+            x0, x1 = m.start() // 3, m.end() // 3
+            box = (x0, y, x1, y + 1) if box is None else \
+                (min(box[0], x0), box[1], max(box[2], x1), y + 1)
+    return box
+
+
+def board_shown(desk, size, origin=None):
+    """None when the board of a game screen of size (w, h, unit) is on the
+    screen whole, pixel for pixel at origin (or anywhere without origin) or
+    scaled down to fit; else what the player sees."""
+    shot = desk.shot()
+    area = desk.work_area()
+    w, h, unit = size
+    at = find_patio(shot)
+    if at is not None:
+        got = cost_box(shot, at, area[3])
+        if origin is not None and at != origin:
+            return 'the board is at %s, not at %s' % (at, origin)
+        if got != size:
+            return 'the board at %s shows a game screen of %s, not %s' % (at, got, size)
+        if not inside((at[0], at[1], at[0] + w, at[1] + h), area):
+            return 'the board at %s is not whole inside the work area %s' % (at, area)
+        return None
+    if origin is not None:
+        return 'the board is not shown pixel for pixel at %s: %s' % (origin, shot.describe())
+    box = dirt_box(shot)
+    if box is None:
+        return 'no board is shown: ' + shot.describe()
+    sx, sy = (box[2] - box[0]) / 552.0, (box[3] - box[1]) / 288.0
+    if abs(sx - sy) > 0.03 or sx > 1.0:
+        return 'the patio is shown %dx%d, not 552x288 scaled down evenly' % (box[2] - box[0], box[3] - box[1])
+    left, top = box[0] - 451 * sx, box[1] - 351 * sx
+    rect = (left, top, left + w * sx, top + h * sx)
+    if not inside(rect, area, slack=2):
+        return 'the board scaled by %.2f lies at %s, not whole inside the work area %s' % (
+            sx, tuple(round(v) for v in rect), area)
+    # The running-cost box, in the bottom right corner, is shown dark.
+    cx, cy = int(rect[2] - 3.5 * unit * sx), int(rect[3] - 0.8 * unit * sx)
+    if not (0 <= cx < shot.width and 0 <= cy < shot.height) or sum(shot.px(cx, cy)) > 200:
+        return 'the board scaled by %.2f shows no cost box at its bottom right (%d, %d)' % (sx, cx, cy)
+    return None
+
+
+def drag_one(desk, origin, layout, size):
+    """Drags the largest stone that has a free way onto the patio there;
+    returns its number and its new place."""
+    places = LAYOUTS[layout]
+    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
+    planner = Planner(enumerate(places), *size)
+    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
+        rect = places[i]
+        if dest[0] + rect[2] - rect[0] + 10 > INSIDE[2] or dest[1] + rect[3] - rect[1] > INSIDE[3]:
+            continue
+        path = planner.route(i, dest)
+        if path:
+            break
+    else:
+        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
+    drag_stone(desk, origin, rect, path, STONE_RGB[i])
+    new = moved_to(rect, *dest)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
+                  'stone %d dragged to %s' % (i, new),
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
+    ox, oy = origin
+    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
+        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
+    n = dirt_count(desk.last_shot, origin)
+    if n != INSIDE_AREA - (rect[2] - rect[0]) * (rect[3] - rect[1]):
+        raise CheckFailed('after the drag onto the patio, %d dirt pixels show' % n)
+    return i, new
+
+
+def window_note(desk):
+    """Where the game window is and what state its window manager gives it
+    (X windows only), for a failure's report."""
+    if not getattr(desk, 'main_window', None):
+        return ''
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'], check=False).split('=', 1)[-1]
+    return '; the game window\'s client area is at %d, %d, %dx%d, its state: %s' % (
+        desk.window_geometry(desk.main_window) + (state.strip().replace('_NET_WM_STATE_', '') or 'none',))
+
+
+def check_players_desktop(desk, args):
+    """The game under a player's desktop: the first title screen whole in
+    the work area and never a notice; the board after space; a drag; the
+    window actions leave the game screen as it was, shown whole all along;
+    the game goes on; End scores."""
+    desk.start_game()
+    title = wait_for_first_title(desk)
+    problem = screen_problem(desk, title)
+    if problem:
+        raise CheckFailed(problem)
+    desk.focus_game(title)
+    origin, layout, size = start_board(desk)
+    if (origin, size[:2]) != (title[:2], (title[2] - title[0], title[3] - title[1])):
+        raise CheckFailed('the board shows a game screen of %dx%d at %s, the title screen was %s' % (
+            size[0], size[1], origin, title))
+    print('the board: layout %d, a game screen of %dx%d (unit %d) at %s' % ((layout + 1,) + size + (origin,)))
+    i, at = drag_one(desk, origin, layout, size)
+    for what, argv, expect in desk.window_actions():
+        desk.act(argv)
+        if expect == 'same':
+            desk.wait_for(lambda: board_shown(desk, size, origin) is None,
+                          'the board back as it was at %s after %s' % (origin, what),
+                          describe=lambda: board_shown(desk, size, origin) + window_note(desk))
+        elif expect == 'moved':
+            def moved():
+                problem = board_shown(desk, size)
+                return problem is None and find_patio(desk.last_shot) != origin
+            desk.wait_for(moved, 'the board shown whole in its new place after %s' % what,
+                          describe=lambda: (board_shown(desk, size) or 'it is still at %s' % (origin,)) +
+                          window_note(desk))
+        else:
+            # Shown whole, or not at all (another workspace, a window being placed).
+            def whole_or_gone():
+                problem = board_shown(desk, size)
+                return problem is None or problem.startswith('no board')
+            desk.wait_for(whole_or_gone, 'the board shown whole, or not at all, after %s' % what,
+                          describe=lambda: board_shown(desk, size) + window_note(desk))
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended after %s' % what)
+        if stone_problem(desk.last_shot, origin, at, STONE_RGB[i]) and expect == 'same':
+            raise CheckFailed('after %s the dragged stone is no longer at %s' % (what, at))
+        where = ''
+        if desk.main_window:
+            where = ' (the window at %d, %d, %dx%d)' % desk.window_geometry(desk.main_window)
+        print('after %s: the board shown whole%s' % (what, where))
+    # The game goes on: the stone dragged last moves by hand.
+    desk.key(*(['Right'] * 5))
+    right = moved_to(at, at[0] + 5, at[1])
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, right, STONE_RGB[i]) is None,
+                  'stone %d 5 pixels further right after five presses of Right' % i,
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, right, STONE_RGB[i]) or ''))
+    desk.key('End')
+    # The results are laid out by the vertical unit; the cost box gives the
+    # horizontal one, which differs from it on screens 1276 to 1595 wide.
+    picture, text = results_areas(origin, size[:2] + (unit_for(*size[:2]),))
+    w, h = at[2] - at[0], at[3] - at[1]
+
+    def scored():
+        s = desk.shot()
+        return s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and \
+            picture_dirt(s, picture) == INSIDE_AREA - w * h and ink_lines(s, text) == 6
+    desk.wait_for(scored, 'the results screen: the patio picture with the stone on it, 6 lines of results',
+                  describe=lambda: '%s: %d dirt pixels in the picture at %s (expected %d), %d lines of results' % (
+                      desk.last_shot.describe(), picture_dirt(desk.last_shot, picture), picture,
+                      INSIDE_AREA - w * h, ink_lines(desk.last_shot, text)))
+    print('under %s at %dx%d: a game screen of %dx%d at %s kept through %d window actions' % (
+        desk.wm_name, desk.width, desk.height, size[0], size[1], origin, len(desk.window_actions())))
+
+
+
+# Screen changes and scales under X ------------------------------------------
+
+def _stop_game(desk):
+    _stop(desk.game)
+    desk.game = None
+    for f in (desk.game_out, desk.game_err):
+        f.close()
+
+
+def check_resolution_change(desk, args):
+    """xrandr takes a 1920x1080 screen to 1366x768: the game, on its title
+    screen before any key and then during play, shows the red change notice
+    in its maximised frame, whole on the new screen, and takes no more input."""
+    out = desk.run(['xrandr'])
+    output = re.search(r'^(\S+) connected', out, re.M).group(1)
+    small = (1366, 768)
+    desk.run(['xrandr', '--newmode', '%dx%d' % small, '0', str(small[0]), '0', '0', '0',
+              str(small[1]), '0', '0', '0'])
+    desk.run(['xrandr', '--addmode', output, '%dx%d' % small])
+    big = (desk.width, desk.height)
+
+    def mode(size):
+        desk.run(['xrandr', '--output', output, '--mode', '%dx%d' % size])
+        desk.screen_width, desk.screen_height = desk.width, desk.height = size
+    for when in ('on the title screen before any key', 'during play'):
+        mode(big)
+        desk.start_game()
+        title = wait_for_first_title(desk)
+        if when == 'during play':
+            start_board(desk)
+        mode(small)
+
+        def notice():
+            shot = desk.shot(full=True)
+            rect = pale_rect(shot, RED)
+            return rect and rect[2] <= small[0] and rect[3] <= small[1] and \
+                shot.count(NOTICE_BLUE, rect) > 500 and rect
+        rect = desk.wait_for(notice, 'the red change notice with its blue text, whole on the %dx%d screen, '
+                             'after the change %s' % (small + (when,)),
+                             describe=lambda: desk.last_shot.describe((0, 0) + small))
+        state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
+        if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
+            raise CheckFailed('after the change the game window is not maximised: ' + state.strip())
+        if not inside(rect, (0, 0) + small):
+            raise CheckFailed('the change notice at %s is not whole on the %dx%d screen' % ((rect,) + small))
+        desk.key('space')
+        time.sleep(0.7)
+        if pale_rect(desk.shot(full=True), RED) != rect:
+            raise CheckFailed('space after the change notice should do nothing, but then the player '
+                              + desk.last_shot.describe((0, 0) + small))
+        print('%s: the change notice at %s (the title screen was at %s)' % (when, rect, title))
+        _stop_game(desk)
+
+
+GAME_COLOURS = {bytes(c) for c in [WHITE, BLACK, DIRT] + STONE_RGB}
+
+
+def check_scaled(k):
+    """The game at a desktop scale (QT_SCALE_FACTOR) on X: the title screen
+    and the board drawn with every game pixel a k x k block of device
+    pixels: the board holds only the game's colours, every black line is
+    exactly k device pixels wide, and play works."""
+    def check(desk, args):
+        desk.start_game()
+        shot = desk.wait_for(lambda: pale_rect(desk.shot(full=True)) and desk.last_shot,
+                             'the pale yellow title screen', describe=lambda: desk.last_shot.describe())
+        rect = pale_rect(shot)
+        if shot.shares((0, 0, shot.width, shot.height)).get('red', 0) > 0.01:
+            raise CheckFailed('expected the title screen and no notice: ' + shot.describe())
+        dw, dh = rect[2] - rect[0], rect[3] - rect[1]
+        if dw % k or dh % k:
+            raise CheckFailed('the title screen is %dx%d device pixels, not a whole number of %dx%d blocks'
+                              % (dw, dh, k, k))
+        w, h = dw // k, dh // k
+        area = (0, 0, desk.screen_width, desk.screen_height)
+        if not 1020 <= w <= 1600 or h < 638 + 2 * unit_for(w, h) or not inside(rect, area):
+            raise CheckFailed('the title screen is a game screen of %dx%d at k = %d, at %s on the %dx%d screen'
+                              % (w, h, k, rect, desk.screen_width, desk.screen_height))
+        desk.key('space')
+        desk.wait_for(lambda: dirt_box(desk.shot(full=True)), 'the board after space',
+                      describe=lambda: desk.last_shot.describe())
+        time.sleep(0.5)
+        shot = desk.shot(full=True)
+        # One device pixel of each block, from the title screen's corner.
+        px0, py0 = rect[0], rect[1]
+        cols = range(px0 % k, shot.width, k)
+        rows = range(py0 % k, shot.height, k)
+        sampled = b''.join(b''.join(shot.raw[(y * shot.width + x) * 3:(y * shot.width + x) * 3 + 3] for x in cols)
+                           for y in rows)
+        small = Shot(sampled, len(cols), len(rows))
+        origin = find_patio(small)
+        if origin is None:
+            raise CheckFailed('no patio drawn in %dx%d blocks: %s' % (k, k, shot.describe()))
+        size = cost_box(small, origin)
+        if size is None or size[:2] != (w, h):
+            raise CheckFailed('the board shows a game screen of %s, the title screen was %dx%d' % (size, w, h))
+        layout, problem = detect_layout(small, origin, origin[1] + h - 2 * size[2])
+        if problem:
+            raise CheckFailed(problem)
+        # The board above the prompt line, in device pixels.
+        x0, y0 = px0 % k + origin[0] * k, py0 % k + origin[1] * k
+        x1, y1 = x0 + w * k, y0 + (h - 2 * size[2]) * k
+        colours, blocks = set(), 0
+        for y in range(y0, y1):
+            row = shot.row(y, x0, x1)
+            colours.update(row[i:i + 3] for i in range(0, len(row), 3))
+            if k > 1:
+                base = shot.row(y0 + (y - y0) // k * k, x0, x1)
+                if row != base or any(row[i:i + 3] != row[i + 3 * j:i + 3 * j + 3]
+                                      for i in range(0, len(row), 3 * k) for j in range(1, k)):
+                    blocks += 1
+        if blocks:
+            raise CheckFailed('%d device rows of the board are not made of whole %dx%d blocks' % (blocks, k, k))
+        strange = colours - GAME_COLOURS
+        if strange:
+            raise CheckFailed('the board shows %d colours that are not the game\'s, such as %s' % (
+                len(strange), ', '.join(str(tuple(c)) for c in sorted(strange)[:5])))
+        # Black lines: runs across them are exactly k device pixels long.
+        black = re.compile(b'(?:\x00\x00\x00)+')
+        widths = {}
+
+        def tally(data):
+            for m in black.finditer(data):
+                if m.start() % 3 == 0:
+                    n = (m.end() - m.start()) // 3
+                    if n < 10 * k:
+                        widths[n] = widths.get(n, 0) + 1
+        for y in range(y0, y1):
+            tally(shot.row(y, x0, x1))
+        for x in range(x0, x1):
+            tally(b''.join(shot.raw[(y * shot.width + x) * 3:(y * shot.width + x) * 3 + 3] for y in range(y0, y1)))
+        if set(widths) != {k}:
+            raise CheckFailed('black lines across the board are %s device pixels wide, not all %d' % (
+                ', '.join('%d (%d times)' % kv for kv in sorted(widths.items())), k))
+        print('a %dx%d game screen at k = %d: %d colours on the board, %d line crossings all %d wide' % (
+            w, h, k, len(colours), widths[k], k))
+    return check
+
+
 # --- sway and kwin: Wayland compositors run by an ordinary user ----------------
 
 # Evdev key codes of the keys the checks press, by their xdotool names.
 EVDEV_KEYS = {'space': 57, 'End': 107, 'F1': 59, 'Right': 106, 'Left': 105, 'Up': 103, 'Down': 108,
               'Escape': 1, 'Return': 28}
-BTN_LEFT = 272
 
 # A user that owns nothing: the compositors refuse to run as root, and CI
 # runs as root.
@@ -2415,7 +3302,7 @@ def wait_change_notice(desk, what):
                   'the notice to stay after space %s' % what, describe=lambda: desk.last_shot.describe())
 
 
-def check_resolution_change(desk, args):
+def check_output_resolution_change(desk, args):
     """The compositor's own output command changes the resolution of a
     screen wider than the game's 1604: the change notice, natively on the
     title screen before any key, through XWayland on the board."""
@@ -2561,18 +3448,34 @@ CHECKS = {
     'wayland_1920x1080': (1920, 1080, check_wayland, dict(weston=True)),
 }
 
+# Players' desktops; kind is the desktop class, platform the game's Qt platform.
+CHECKS.update({
+    'mutter_1920x1080': (1920, 1080, check_players_desktop, dict(kind=MutterDesktop)),
+    'mutter_1366x768': (1366, 768, check_players_desktop, dict(kind=MutterDesktop)),
+    'mutter_xwayland_1920x1080': (1920, 1080, check_players_desktop, dict(kind=MutterDesktop, platform='xcb')),
+    'mutter_xwayland_1366x768': (1366, 768, check_players_desktop, dict(kind=MutterDesktop, platform='xcb')),
+    'i3_1920x1080': (1920, 1080, check_players_desktop, dict(kind=XPanelDesktop, wm='i3')),
+    'i3_1366x768': (1366, 768, check_players_desktop, dict(kind=XPanelDesktop, wm='i3')),
+    'xfce_1920x1080': (1920, 1080, check_players_desktop, dict(kind=XPanelDesktop, wm='xfwm4')),
+    'xfce_1366x768': (1366, 768, check_players_desktop, dict(kind=XPanelDesktop, wm='xfwm4')),
+    'resolution_change': (1920, 1080, check_resolution_change),
+    'scale_1_5_1920x1080': (1920, 1080, check_scaled(1), dict(scale=1.5)),
+    'scale_2_1920x1080': (1920, 1080, check_scaled(1), dict(scale=2)),
+    'scale_1_5_2880x1620': (2880, 1620, check_scaled(2), dict(scale=1.5)),
+})
+
 # sway and kwin_wayland, each run by an ordinary user: the game natively and
 # through XWayland.
 CHECKS.update({
-    'sway_1920x1080': (1920, 1080, check_compositor_round, dict(desktop=SwayDesktop)),
-    'sway_1366x768': (1366, 768, check_compositor_round, dict(desktop=SwayDesktop)),
-    'kwin_1920x1080': (1920, 1080, check_compositor_round, dict(desktop=KwinDesktop)),
-    'kwin_1366x768': (1366, 768, check_compositor_round, dict(desktop=KwinDesktop)),
-    'sway_1280x720_last_row': (1280, 720, check_last_patio_row, dict(desktop=SwayDesktop)),
-    'sway_resolution_change': (1920, 1080, check_resolution_change, dict(desktop=SwayDesktop)),
-    'sway_scales_whole_pixels': (1920, 1080, check_whole_pixels_sway, dict(desktop=SwayDesktop, scale=2)),
+    'sway_1920x1080': (1920, 1080, check_compositor_round, dict(kind=SwayDesktop)),
+    'sway_1366x768': (1366, 768, check_compositor_round, dict(kind=SwayDesktop)),
+    'kwin_1920x1080': (1920, 1080, check_compositor_round, dict(kind=KwinDesktop)),
+    'kwin_1366x768': (1366, 768, check_compositor_round, dict(kind=KwinDesktop)),
+    'sway_1280x720_last_row': (1280, 720, check_last_patio_row, dict(kind=SwayDesktop)),
+    'sway_resolution_change': (1920, 1080, check_output_resolution_change, dict(kind=SwayDesktop)),
+    'sway_scales_whole_pixels': (1920, 1080, check_whole_pixels_sway, dict(kind=SwayDesktop, scale=2)),
     'kwin_scales_whole_pixels': (1920, 1080, check_whole_pixels_kwin,
-                                 dict(desktop=KwinDesktop, scale=1.5, x11_scales_itself=True)),
+                                 dict(kind=KwinDesktop, scale=1.5, x11_scales_itself=True)),
 })
 
 
@@ -2599,7 +3502,7 @@ def main():
     options = dict(rest[0]) if rest else {}
     if args.screen:
         width, height = (int(v) for v in args.screen.split('x'))
-    kind = options.pop('desktop', None) or (WestonDesktop if options.pop('weston', False) else Desktop)
+    kind = options.pop('kind', None) or (WestonDesktop if options.pop('weston', False) else Desktop)
     desk = None
     t0 = time.monotonic()
     try:
