@@ -2653,11 +2653,15 @@ class SwayDesktop(CompositorDesktop):
 
     def frame_problem(self):
         """None when the game window's frame (title bar and borders) lies on
-        the screen; else where it is."""
-        r = self.game_node_now()['rect']
+        the screen and the window is maximised; else what is wrong."""
+        node = self.game_node_now()
+        r = node['rect']
         lw, lh = self.logical_size
         if r['x'] < 0 or r['y'] < 0 or r['x'] + r['width'] > lw or r['y'] + r['height'] > lh:
             return 'the frame %s is not on the %dx%d screen' % (r, lw, lh)
+        # sway's own maximised window: tiled, alone on its workspace.
+        if node['type'] != 'con':
+            return 'the window is not tiled (it is a %s)' % node['type']
         return None
 
     def window_actions(self):
@@ -2848,11 +2852,14 @@ class KwinDesktop(CompositorDesktop):
 
     def frame_problem(self):
         """None when the game window's frame (title bar and borders) lies on
-        the screen; else where it is."""
-        x, y, w, h = self.wait_for(self.game_state, 'the game window in kwin')[:4]
+        the screen and the window is maximised; else what is wrong."""
+        state = self.wait_for(self.game_state, 'the game window in kwin')
+        x, y, w, h = state[:4]
         lw, lh = self.logical_size
         if x < 0 or y < 0 or x + w > lw or y + h > lh:
             return 'the frame (%d, %d, %dx%d) is not on the %dx%d screen' % (x, y, w, h, lw, lh)
+        if state[8] != 1:
+            return 'the window (%d, %d, %dx%d) is not maximised' % (x, y, w, h)
         return None
 
     def window_actions(self):
