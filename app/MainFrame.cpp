@@ -53,8 +53,11 @@ CMainFrame::~CMainFrame()
 
 Qt::WindowFlags CMainFrame::FrameFlags()
 {
-    // A title bar and nothing else: no system menu, no buttons.
-    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    // A title bar with no system menu, no minimise and no close button. X
+    // window managers grant the maximised state only to a window that offers
+    // to be maximised, and a player who restores the window needs the way
+    // back: the maximise button stays.
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMaximizeButtonHint;
 }
 
 QString CMainFrame::FrameTitle(const CString& strDocTitle)
@@ -112,9 +115,10 @@ void CMainFrame::CreateAccelerators()
 void CMainFrame::ShowMaximised()
 {
     m_bMaximised = true;
-    // Where nothing maximises the window, it still gets the available size.
+    // The size it has when a window manager restores it: well inside the
+    // screen, whatever the window manager's frame around it.
     if (const QScreen* pScreen = screen())
-        resize(pScreen->availableGeometry().size());
+        resize(pScreen->availableGeometry().size() * 3 / 4);
     showMaximized();
     WatchScreen(windowHandle()->screen());
     connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* pScreen) {

@@ -2,8 +2,8 @@
 //
 // It owns the document and the view for its whole life. Its title follows the
 // document's title ("Slabix - " and the title), which the view sets at every
-// paint. It has no system menu, no minimise, maximise or close button, no
-// toolbar and no status bar.
+// paint. It has no system menu, no minimise or close button, no toolbar and
+// no status bar; its one button maximises it again.
 //
 // It asks for nothing but the maximised state (or, from the command line, a
 // size); the window manager places and sizes it as it likes, and the view
