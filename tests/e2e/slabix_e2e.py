@@ -1144,19 +1144,21 @@ def check_screen_shown_whole(desk, size, what):
     and inside the game's window: at its own size, or scaled down keeping its
     shape."""
     desk.key('F1')
-    box = desk.wait_for(lambda: pale_box(desk.shot()), 'the instructions page after F1, %s' % what,
-                        describe=lambda: desk.last_shot.describe())
-    x0, y0, x1, y1 = box
-    w, h = x1 - x0, y1 - y0
     wx, wy, ww, wh = (v // desk.scale for v in desk.window_geometry(desk.main_window))
-    if x0 < max(0, wx) or y0 < max(0, wy) or x1 > min(desk.width, wx + ww) or y1 > min(desk.height, wy + wh):
-        raise CheckFailed('%s, the game\'s screen (%s) is not whole inside its window (%d, %d, %dx%d) and the '
-                          'screen' % (what, box, wx, wy, ww, wh))
-    if w > size[0] or h > size[1] or abs(w / h - size[0] / size[1]) > 0.02:
-        raise CheckFailed('%s, the game\'s screen shows as %dx%d, not its %dx%d or a smaller copy of it'
-                          % (what, w, h, size[0], size[1]))
+    inside = (max(0, wx), max(0, wy), min(desk.width, wx + ww), min(desk.height, wy + wh))
+
+    def whole(box):
+        x0, y0, x1, y1 = box
+        w, h = x1 - x0, y1 - y0
+        return (x0 >= inside[0] and y0 >= inside[1] and x1 <= inside[2] and y1 <= inside[3]
+                and w <= size[0] and h <= size[1] and abs(w / h - size[0] / size[1]) <= 0.02)
+    desk.wait_for(lambda: whole(pale_box(desk.shot()) or (0, 0, 1, 1)),
+                  'the whole game\'s screen (%dx%d or a smaller copy of it) inside the window %s and the screen, %s'
+                  % (size[0], size[1], inside, what),
+                  describe=lambda: 'the instructions page shows at %s' % (pale_box(desk.last_shot),))
+    box = pale_box(desk.last_shot)
     desk.key('space')
-    return w, h
+    return box[2] - box[0], box[3] - box[1]
 
 
 def check_frame_kept(desk, origin, size):
