@@ -922,18 +922,17 @@ def check_board(desk, args):
     print('layout %d on a client area of %dx%d at screen (%d, %d)' % (layout + 1, size[0], size[1], ox, oy))
 
 
-def check_drag_and_keys(desk, args):
-    desk.start_game()
-    origin, layout, size = start_board(desk)
+def drag_onto_patio(desk, origin, layout, size, room=40):
+    """Drags the largest stone with a free way onto the patio, 20 pixels in
+    from its top left corner and room pixels of it left on its right; returns
+    the dirt left, the stone and where it lies."""
     places = LAYOUTS[layout]
-    # The largest stone that lies wholly on the patio when dragged 20 pixels
-    # in from its top left corner and then moved 10 more to the right.
     dest = (INSIDE[0] + 20, INSIDE[1] + 20)
     planner = Planner(enumerate(places), *size)
     for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
         rect = places[i]
         w, h = rect[2] - rect[0], rect[3] - rect[1]
-        if dest[0] + w + 10 > INSIDE[2] or dest[1] + h > INSIDE[3]:
+        if dest[0] + w + room > INSIDE[2] or dest[1] + h > INSIDE[3]:
             continue
         path = planner.route(i, dest)
         if path:
@@ -942,19 +941,29 @@ def check_drag_and_keys(desk, args):
         raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
     drag_stone(desk, origin, rect, path, STONE_RGB[i])
     new = moved_to(rect, *dest)
-
-    def at(r):
-        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
-    desk.wait_for(lambda: at(new), 'stone %d dragged to %s' % (i, new),
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
+                  'stone %d dragged to %s' % (i, new),
                   describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
-    shot = desk.last_shot
-    ox, oy = origin
-    if not shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
-        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
-    n = dirt_count(shot, origin)
+    n = dirt_count(desk.last_shot, origin)
     if n != INSIDE_AREA - w * h:
         raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
                           % (w, h, INSIDE_AREA - w * h, n))
+    return n, i, new
+
+
+def check_drag_and_keys(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    n, i, new = drag_onto_patio(desk, origin, layout, size, room=10)
+    rect = LAYOUTS[layout][i]
+    w, h = rect[2] - rect[0], rect[3] - rect[1]
+    dest = new[:2]
+
+    def at(r):
+        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
+    ox, oy = origin
+    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
+        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
 
     desk.key(*(['Right'] * 10))
     right = moved_to(rect, dest[0] + 10, dest[1])
@@ -2614,7 +2623,6 @@ def check_players_desktop(desk, args):
         desk.wm_name, desk.width, desk.height, size[0], size[1], origin, len(desk.window_actions())))
 
 
-
 # Screen changes and scales under X ------------------------------------------
 
 def _stop_game(desk):
@@ -3568,34 +3576,6 @@ def wait_board_whole(desk, origin, size, dirt, what, back):
     now = find_patio(desk.last_shot)
     print('  %s: %s' % (what, 'the board where it was' if now == origin else
                         'the board at its size at %s' % (now,) if now else 'the whole game screen, scaled down'))
-
-
-def drag_onto_patio(desk, origin, layout, size):
-    """Drags the largest stone with a free way onto the patio, 40 pixels of
-    it left on its right; returns the dirt left, the stone and where it lies."""
-    places = LAYOUTS[layout]
-    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
-    planner = Planner(enumerate(places), *size)
-    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
-        rect = places[i]
-        w, h = rect[2] - rect[0], rect[3] - rect[1]
-        if dest[0] + w + 40 > INSIDE[2] or dest[1] + h > INSIDE[3]:
-            continue
-        path = planner.route(i, dest)
-        if path:
-            break
-    else:
-        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
-    drag_stone(desk, origin, rect, path, STONE_RGB[i])
-    new = moved_to(rect, *dest)
-    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
-                  'stone %d dragged to %s' % (i, new),
-                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
-    n = dirt_count(desk.last_shot, origin)
-    if n != INSIDE_AREA - w * h:
-        raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
-                          % (w, h, INSIDE_AREA - w * h, n))
-    return n, i, new
 
 
 def drag_scaled(desk, scaled, rect, dx):
