@@ -6,12 +6,18 @@ ASANBUILD ?= build-asan
 FUZZBUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc)
-PACKAGES := build-essential cmake pkg-config qt6-base-dev qt6-multimedia-dev libqt6svg6 \
+PACKAGES := build-essential cmake pkg-config qt6-base-dev libqt6svg6 \
             libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 \
             xvfb xauth openbox xdotool x11-utils x11-apps imagemagick poppler-utils \
             appstream desktop-file-utils dpkg-dev file python3 clang libclang-rt-14-dev \
             pulseaudio pulseaudio-utils weston xwayland qt6-wayland icewm lintian
+PACKAGES += libpulse-dev  # the sound cues, played on the session's sound server
+PACKAGES += libcups2-dev  # print jobs handed to the print service, and its answer
+PACKAGES += pipewire pipewire-pulse wireplumber dbus-daemon  # the end-to-end checks' private pipewire
+PACKAGES += cups-daemon cups-client  # the end-to-end checks' private print service
+PACKAGES += xclip  # the end-to-end checks read message boxes through the clipboard
 PACKAGES += mutter pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstreamer1.0-plugins-base gstreamer1.0-plugins-good python3-gi python3-gst-1.0 gir1.2-gstreamer-1.0 dbus-daemon libglib2.0-bin i3 xfwm4 xfce4-panel xfconf wmctrl x11-xserver-utils  # e2e checks under mutter (screen cast, remote input), i3, xfwm4 with its panel; xrandr
+PACKAGES += sway grim kwin-wayland breeze kwin-style-breeze plasma-wayland-protocols libwayland-dev libxkbcommon-tools python3-gi gir1.2-glib-2.0 libglib2.0-bin dbus-daemon x11-xserver-utils  # the sway and kwin_wayland checks
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench asan asan-test fuzz clean deb

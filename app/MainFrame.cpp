@@ -3,6 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/ViewWidget.h"
 #include "game/Product.h"
+#include "platform/MessageBox.h"
 
 #include <QAction>
 #include <QEvent>
@@ -10,7 +11,6 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QRegularExpression>
 #include <QScreen>
 
@@ -19,10 +19,13 @@ const QString APP_TITLE = QStringLiteral(SLABIX_NAME);
 }
 
 CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> pView, QWidget* pParent)
-    : QMainWindow(pParent, FrameFlags()), m_pDoc(std::move(pDoc)), m_pView(std::move(pView))
+    : QMainWindow(pParent, FrameFlags()), m_pDialogs(std::make_unique<CFrameDialogs>(this)),
+      m_pDoc(std::move(pDoc)), m_pView(std::move(pView))
 {
     m_pView->SetDocument(m_pDoc.get());
     m_pView->SetDialogParent(this);
+    // A print job that fails says so in the frame's message.
+    m_pView->SetErrorReport([this](const QString& strText) { m_pDialogs->ReportError(strText); });
     m_pViewWidget = new CViewWidget(m_pView.get(), this);
     setCentralWidget(m_pViewWidget);
     CreateMenu();
@@ -30,31 +33,44 @@ CMainFrame::CMainFrame(std::unique_ptr<CSlabixDoc> pDoc, std::unique_ptr<CView> 
 
     m_pDoc->m_fnTitleChanged = [this](const CString& strTitle) { setWindowTitle(FrameTitle(strTitle)); };
     setWindowTitle(FrameTitle(m_pDoc->GetTitle()));
+}
 
-    m_fnAskOpenName = [this] {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
-                                            QStringLiteral("All Files (*)"));
-    };
-    m_fnAskSaveName = [this](const QString& strDefaultName) {
-        // The dialog asks before it replaces an existing file.
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), strDefaultName,
-                                            QStringLiteral("All Files (*)"));
-    };
-    m_fnReportError = [this](const QString& strText) {
-        QMessageBox::warning(this, APP_TITLE, strText);
-    };
+QString CFrameDialogs::AskOpenName()
+{
+    return QFileDialog::getOpenFileName(m_pParent, QStringLiteral("Open"), QString(), QStringLiteral("All Files (*)"));
+}
+
+QString CFrameDialogs::AskSaveName(const QString& strDefaultName)
+{
+    return QFileDialog::getSaveFileName(m_pParent, QStringLiteral("Save As"), strDefaultName,
+                                        QStringLiteral("All Files (*)"));
+}
+
+void CFrameDialogs::ReportError(const QString& strText)
+{
+    AfxMessageBox(strText, m_pParent, APP_TITLE);
+}
+
+void CMainFrame::SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs)
+{
+    if (pDialogs)
+        m_pDialogs = std::move(pDialogs);
 }
 
 CMainFrame::~CMainFrame()
 {
+    m_pView->SetErrorReport(nullptr);
     m_pViewWidget->DetachView();
     m_pDoc->m_fnTitleChanged = nullptr;
 }
 
 Qt::WindowFlags CMainFrame::FrameFlags()
 {
-    // A title bar and nothing else: no system menu, no buttons.
-    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    // A title bar with no system menu, no minimise and no close button. X
+    // window managers grant the maximised state only to a window that offers
+    // to be maximised, and a player who restores the window needs the way
+    // back: the maximise button stays.
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMaximizeButtonHint;
 }
 
 QString CMainFrame::FrameTitle(const CString& strDocTitle)
@@ -112,9 +128,10 @@ void CMainFrame::CreateAccelerators()
 void CMainFrame::ShowMaximised()
 {
     m_bMaximised = true;
-    // Where nothing maximises the window, it still gets the available size.
+    // The size it has when a window manager restores it: well inside the
+    // screen, whatever the window manager's frame around it.
     if (const QScreen* pScreen = screen())
-        resize(pScreen->availableGeometry().size());
+        resize(pScreen->availableGeometry().size() * 3 / 4);
     showMaximized();
     WatchScreen(windowHandle()->screen());
     connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* pScreen) {
@@ -180,12 +197,12 @@ void CMainFrame::OnFileNew()
 
 void CMainFrame::OnFileOpen()
 {
-    const QString strPath = m_fnAskOpenName();
+    const QString strPath = m_pDialogs->AskOpenName();
     if (strPath.isEmpty())
         return;
     const QString strError = m_pDoc->OnOpenDocument(strPath);
     if (!strError.isEmpty()) {
-        m_fnReportError(strError);
+        m_pDialogs->ReportError(strError);
         return;
     }
     m_pViewWidget->RequestFullPaint();
@@ -199,12 +216,12 @@ void CMainFrame::OnFileSave()
     const qsizetype nBad = strName.indexOf(QRegularExpression(QStringLiteral("[:/\\\\]")));
     if (nBad >= 0)
         strName.truncate(nBad);
-    const QString strPath = m_fnAskSaveName(strName.trimmed());
+    const QString strPath = m_pDialogs->AskSaveName(strName.trimmed());
     if (strPath.isEmpty())
         return;
     const QString strError = m_pDoc->OnSaveDocument(strPath);
     if (!strError.isEmpty())
-        m_fnReportError(strError);
+        m_pDialogs->ReportError(strError);
 }
 
 void CMainFrame::OnFilePrint()

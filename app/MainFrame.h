@@ -2,8 +2,8 @@
 //
 // It owns the document and the view for its whole life. Its title follows the
 // document's title ("Slabix - " and the title), which the view sets at every
-// paint. It has no system menu, no minimise, maximise or close button, no
-// toolbar and no status bar.
+// paint. It has no system menu, no minimise or close button, no toolbar and
+// no status bar; its one button maximises it again.
 //
 // It asks for nothing but the maximised state (or, from the command line, a
 // size); the window manager places and sizes it as it likes, and the view
@@ -15,12 +15,29 @@
 
 #include <QKeySequence>
 #include <QMainWindow>
-#include <functional>
 #include <memory>
 
 class CViewWidget;
 class QAction;
 class QScreen;
+
+// The dialogs behind Open and Save and the message that reports a failure.
+// The frame holds one; tests put their own in its place.
+class CFrameDialogs {
+public:
+    explicit CFrameDialogs(QWidget* pParent = nullptr) : m_pParent(pParent) {}
+    virtual ~CFrameDialogs() = default;
+    // The chosen path, or an empty string when the player cancels.
+    virtual QString AskOpenName();
+    // The chosen path, suggesting the default name; empty when cancelled.
+    // The dialog asks before it replaces an existing file.
+    virtual QString AskSaveName(const QString& strDefaultName);
+    // A warning message box with the text and an OK button.
+    virtual void ReportError(const QString& strText);
+
+private:
+    QWidget* m_pParent;
+};
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -46,12 +63,8 @@ public:
     void OnFilePrint();
     void OnAppAbout();
 
-    // The file dialogs and the error report behind Open and Save. They return
-    // the chosen path, or an empty string when the player cancels. Tests put
-    // their own in place.
-    std::function<QString()> m_fnAskOpenName;
-    std::function<QString(const QString& strDefaultName)> m_fnAskSaveName;
-    std::function<void(const QString& strText)> m_fnReportError;
+    // The dialogs of Open, Save and of a failed command (printing too).
+    void SetDialogs(std::unique_ptr<CFrameDialogs> pDialogs);
 
 protected:
     bool event(QEvent* pEvent) override;
@@ -68,6 +81,7 @@ private:
     void OnNoCommand() {}
     void OnClose();
 
+    std::unique_ptr<CFrameDialogs> m_pDialogs;
     std::unique_ptr<CSlabixDoc> m_pDoc;
     std::unique_ptr<CView> m_pView;  // destroyed before the document
     CViewWidget* m_pViewWidget;

@@ -3,10 +3,10 @@
 #include "app/SlabixDoc.h"
 #include "game/Product.h"
 #include "game/SlabixView.h"
+#include "platform/MessageBox.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
 #include <QRegularExpression>
 
 void CSlabixApp::InitResources()
@@ -14,11 +14,11 @@ void CSlabixApp::InitResources()
     Q_INIT_RESOURCE(slabix);
 }
 
-QString CCommandLineInfo::FileNameFrom(const QStringList& args)
+QString CCommandLineInfo::FileNameFrom(const QList<QByteArray>& args)
 {
     for (qsizetype i = 1; i < args.size(); ++i) {
-        if (!args[i].startsWith(QLatin1Char('-')))
-            return args[i];
+        if (!args[i].startsWith('-'))
+            return CSlabixDoc::FileNameFromBytes(args[i]);
     }
     return QString();
 }
@@ -68,7 +68,7 @@ BOOL CSlabixApp::InitInstance(const CCommandLineInfo& cmdInfo)
     if (!cmdInfo.strFileName.isEmpty()) {
         const QString strError = pDocument->OnOpenDocument(cmdInfo.strFileName);
         if (!strError.isEmpty()) {
-            QMessageBox::warning(nullptr, QStringLiteral(SLABIX_NAME), strError);
+            AfxMessageBox(strError);
             m_pMainFrame.reset();
             return FALSE;
         }

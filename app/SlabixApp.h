@@ -17,9 +17,10 @@ struct CCommandLineInfo {
     QString strFileName;               // a document to open; empty for a new one
     std::optional<QSize> windowSize;   // -qwindowgeometry WxH: a normal window that size
 
-    // strFileName from the arguments left once the toolkit took its own; the
-    // first one that is no option names the file.
-    static QString FileNameFrom(const QStringList& args);
+    // strFileName from the arguments left once the toolkit took its own, as
+    // the bytes the shell gave; the first one that is no option names the
+    // file.
+    static QString FileNameFrom(const QList<QByteArray>& args);
     // windowSize from the arguments as the process got them.
     static std::optional<QSize> WindowSizeFrom(const QStringList& rawArgs);
 };

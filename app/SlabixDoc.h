@@ -22,4 +22,12 @@ public:
     // Creates or truncates the file and writes it through Serialize (so the
     // file ends up empty). Same result convention as OnOpenDocument.
     QString OnSaveDocument(const QString& strPath);
+
+    // File names as the system has them, bytes, and as the shell's strings.
+    // Bytes that are no UTF-8 stand in the string as the lone surrogates
+    // U+DC80 to U+DCFF, so every name the system gives comes back unchanged.
+    static QString FileNameFromBytes(const QByteArray& name);
+    static QByteArray FileNameToBytes(const QString& strName);
+    // The name to show the player: a stand-in for each byte that is no text.
+    static QString DisplayName(const QString& strName);
 };

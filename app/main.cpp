@@ -4,33 +4,10 @@
 #include "platform/Sound.h"
 
 #include <QApplication>
-#include <QAudioDevice>
-#include <QMediaDevices>
 #include <QTimer>
 
 #include <clocale>
 #include <memory>
-
-namespace {
-
-QtMessageHandler g_pfnPreviousHandler = nullptr;
-
-// Whether the machine has anywhere to play a sound. Qt's audio complains on
-// the terminal when it finds no sound server; that is no news for a player,
-// so its warnings are held back while it looks.
-bool HaveAudioOutput()
-{
-    g_pfnPreviousHandler = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext& context, const QString& strMessage) {
-            if (type != QtDebugMsg && type != QtInfoMsg && type != QtWarningMsg && g_pfnPreviousHandler)
-                g_pfnPreviousHandler(type, context, strMessage);
-        });
-    const bool bHave = !QMediaDevices::audioOutputs().isEmpty();
-    qInstallMessageHandler(g_pfnPreviousHandler);
-    return bHave;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -42,9 +19,13 @@ int main(int argc, char** argv)
         rawArgs << QString::fromLocal8Bit(argv[i]);
 
     QApplication app(argc, argv);
+    // A file name is kept as the bytes the shell gave, whatever their encoding.
+    QList<QByteArray> args;
+    for (int i = 0; i < argc; ++i)
+        args << QByteArray(argv[i]);
     CCommandLineInfo cmdInfo;
     cmdInfo.windowSize = CCommandLineInfo::WindowSizeFrom(rawArgs);
-    cmdInfo.strFileName = CCommandLineInfo::FileNameFrom(QCoreApplication::arguments());
+    cmdInfo.strFileName = CCommandLineInfo::FileNameFrom(args);
 
     CSlabixApp theApp;
     if (!theApp.InitInstance(cmdInfo))
@@ -58,13 +39,11 @@ int main(int argc, char** argv)
                                  [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); }); });
     }
 
-    // The cues play through Qt's audio for as long as the game runs. The
-    // output is in place before the message loop hands the view its first
-    // input, and goes before the application does. Without a sound server
-    // there is none, and the game stays silent.
-    std::unique_ptr<CQtSoundOutput> pSoundOutput;
-    if (HaveAudioOutput())
-        pSoundOutput = std::make_unique<CQtSoundOutput>();
+    // The cues play on the session's sound server for as long as the game
+    // runs, whenever there is one. The output is in place before the message
+    // loop hands the view its first input, and goes before the application
+    // does.
+    auto pSoundOutput = std::make_unique<CServerSoundOutput>();
     CSoundOutput* pPreviousOutput = SetSoundOutput(pSoundOutput.get());
     const int nResult = app.exec();
     SetSoundOutput(pPreviousOutput);

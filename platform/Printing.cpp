@@ -1,20 +1,83 @@
 // The old framework's printing model on Qt's printer: prepare (dialog and
 // printer), then begin, one OnPrint per page, end.
 #include "platform/View.h"
+#include "platform/MessageBox.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrintEngine>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QTemporaryFile>
+
+#include <cups/cups.h>
 
 #include <algorithm>
 #include <memory>
 #include <utility>
 
 namespace {
+
 constexpr int PRINT_DPI = 300;
 constexpr UINT UNKNOWN_LAST_PAGE = 0xFFFF;
+// The print service's own job options that the print dialog's properties
+// set, as name and value in turn.
+constexpr auto PRINT_SERVICE_OPTIONS = QPrintEngine::PrintEnginePropertyKey(0xfe00);
+
+QString FailedToStart(const QString& strWhy)
+{
+    return QStringLiteral("Failed to start print job.\n") + strWhy;
+}
+
+// Why a file cannot be written, as the system says it.
+QString WhyNotWritable(const QString& strPath)
+{
+    QFile file(strPath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(strPath));
+    return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(strPath), file.errorString());
+}
+
+// The job options of the print dialog, for the print service, as Qt's own
+// print engine gives them.
+int JobOptions(QPrinter& printer, cups_option_t** ppOptions)
+{
+    int nOptions = 0;
+    const QPageLayout layout = printer.pageLayout();
+    const QByteArray media = layout.pageSize().key().toUtf8();
+    if (!media.isEmpty())
+        nOptions = cupsAddOption("media", media.constData(), nOptions, ppOptions);
+    if (printer.copyCount() > 1) {
+        nOptions = cupsAddOption("copies", QByteArray::number(printer.copyCount()).constData(), nOptions, ppOptions);
+        if (printer.collateCopies())
+            nOptions = cupsAddOption("Collate", "True", nOptions, ppOptions);
+    }
+    const char* pszSides = nullptr;
+    switch (printer.duplex()) {
+    case QPrinter::DuplexNone: pszSides = "one-sided"; break;
+    case QPrinter::DuplexLongSide: pszSides = "two-sided-long-edge"; break;
+    case QPrinter::DuplexShortSide: pszSides = "two-sided-short-edge"; break;
+    case QPrinter::DuplexAuto:
+        pszSides = layout.orientation() == QPageLayout::Landscape ? "two-sided-short-edge" : "two-sided-long-edge";
+        break;
+    }
+    if (pszSides)
+        nOptions = cupsAddOption("sides", pszSides, nOptions, ppOptions);
+    if (layout.orientation() == QPageLayout::Landscape)
+        nOptions = cupsAddOption("landscape", "true", nOptions, ppOptions);
+    if (QPrintEngine* pEngine = printer.printEngine()) {
+        const QStringList pairs = pEngine->property(PRINT_SERVICE_OPTIONS).toStringList();
+        for (qsizetype i = 0; i + 1 < pairs.size(); i += 2)
+            nOptions = cupsAddOption(pairs[i].toUtf8().constData(), pairs[i + 1].toUtf8().constData(), nOptions,
+                                     ppOptions);
+    }
+    return nOptions;
+}
+
 }  // namespace
 
 BOOL CView::DoPreparePrinting(CPrintInfo* pInfo)
@@ -87,9 +150,76 @@ void CView::RunPrintJob(CPrintInfo& info)
         });
         dialog.exec();
     } else {
-        PrintPages(*pPrinter, info);
+        PrintJob(*pPrinter, info);
     }
     info.m_pPrinter = nullptr;
+}
+
+void CView::ReportError(const QString& strText)
+{
+    if (m_fnReportError)
+        m_fnReportError(strText);
+    else
+        AfxMessageBox(strText, m_pDialogParent);
+}
+
+void CView::PrintJob(QPrinter& printer, CPrintInfo& info)
+{
+    const bool bToService = printer.outputFileName().isEmpty() && printer.outputFormat() == QPrinter::NativeFormat
+                            && !printer.printerName().isEmpty();
+    if (!bToService) {
+        if (PrintPages(printer, info) == 0) {
+            const QString strFile = printer.outputFileName();
+            ReportError(FailedToStart(strFile.isEmpty() ? QStringLiteral("No printer was chosen.")
+                                                        : WhyNotWritable(strFile)));
+        }
+        return;
+    }
+
+    // The pages as the service's printer takes them, in a file of the job's
+    // own that goes when the job has been handed over.
+    QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/print-job-XXXXXX.pdf"));
+    if (!pdf.open()) {
+        ReportError(FailedToStart(pdf.errorString()));
+        return;
+    }
+    QPrinter file(QPrinter::HighResolution);
+    file.setResolution(printer.resolution());
+    file.setFullPage(printer.fullPage());
+    file.setPageLayout(printer.pageLayout());
+    file.setColorMode(printer.colorMode());
+    file.setDocName(printer.docName());
+    file.setCreator(printer.creator());
+    file.setOutputFormat(QPrinter::PdfFormat);
+    file.setOutputFileName(pdf.fileName());
+    CPrintInfo pass = info;
+    pass.m_pPrinter = &file;
+    if (PrintPages(file, pass) == 0) {
+        ReportError(FailedToStart(WhyNotWritable(pdf.fileName())));
+        return;
+    }
+    info.m_bContinuePrinting = pass.m_bContinuePrinting;
+
+    // The service names the printer without the instance of its options.
+    const QByteArray printerName = printer.printerName().section(u'/', 0, 0).toUtf8();
+    QString strTitle = printer.docName();
+    if (strTitle.isEmpty() && GetDocument())
+        strTitle = GetDocument()->GetTitle();
+    if (strTitle.isEmpty())
+        strTitle = QCoreApplication::applicationName();
+    cups_option_t* pOptions = nullptr;
+    const int nOptions = JobOptions(printer, &pOptions);
+    const int nJob = cupsPrintFile2(CUPS_HTTP_DEFAULT, printerName.constData(),
+                                    QFile::encodeName(pdf.fileName()).constData(), strTitle.toUtf8().constData(),
+                                    nOptions, pOptions);
+    cupsFreeOptions(nOptions, pOptions);
+    if (nJob > 0)
+        return;
+    // The print service's own words, where it gives them.
+    QString strWhy = QString::fromUtf8(cupsLastErrorString());
+    if (strWhy.isEmpty())
+        strWhy = QStringLiteral("The print service did not take the job.");
+    ReportError(FailedToStart(QStringLiteral("%1: %2").arg(printer.printerName(), strWhy)));
 }
 
 int CView::PrintPages(QPrinter& printer, CPrintInfo& info)

@@ -1,14 +1,23 @@
 // Sound resources and the outputs sndPlaySound hands them to.
 #include "platform/Sound.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSoundEffect>
-#include <QUrl>
+#include "platform/SoundServerLoop.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QtEndian>
+
+#include <pulse/context.h>
+#include <pulse/stream.h>
+
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -96,46 +105,261 @@ CSoundOutput* SetSoundOutput(CSoundOutput* pOutput)
     return std::exchange(g_pOutput, pOutput);
 }
 
-// Qt output -------------------------------------------------------------------
+// The sound server's output ------------------------------------------------------
 
-struct CQtSoundOutput::Impl {
-    std::map<int, std::unique_ptr<QSoundEffect>> effects;
+namespace {
+
+// A cue's samples, as its WAVE image has them.
+struct Wave {
+    pa_sample_spec sampling{};
+    const char* pData = nullptr;
+    size_t nSize = 0;
 };
 
-CQtSoundOutput::CQtSoundOutput() : m_pImpl(new Impl)
+quint32 Le32(const char* p)
 {
-    // One effect per cue in the resources, loaded now so a cue starts at once.
-    const QStringList names = QDir(SOUND_DIR).entryList(QDir::Files, QDir::Name);
-    for (const QString& strName : names) {
-        bool bOk = false;
-        const int nId = strName.section(u'.', 0, 0).toInt(&bOk);
-        if (!bOk || m_pImpl->effects.count(nId))
-            continue;
-        auto pEffect = std::make_unique<QSoundEffect>();
-        pEffect->setSource(QUrl(QStringLiteral("qrc") + SOUND_DIR + u'/' + strName));
-        m_pImpl->effects.emplace(nId, std::move(pEffect));
+    return qFromLittleEndian<quint32>(p);
+}
+
+quint16 Le16(const char* p)
+{
+    return qFromLittleEndian<quint16>(p);
+}
+
+// The samples of an in-memory RIFF WAVE image of PCM, 8 or 16 bits.
+bool ReadWave(const void* pImage, Wave& wave)
+{
+    const char* p = static_cast<const char*>(pImage);
+    if (!p || std::memcmp(p, "RIFF", 4) != 0 || std::memcmp(p + 8, "WAVE", 4) != 0)
+        return false;
+    const size_t nEnd = 8 + size_t(Le32(p + 4));
+    bool bFormat = false;
+    for (size_t nAt = 12; nAt + 8 <= nEnd;) {
+        const size_t nChunk = Le32(p + nAt + 4);
+        const char* pBody = p + nAt + 8;
+        if (nAt + 8 + nChunk > nEnd)
+            return false;
+        if (std::memcmp(p + nAt, "fmt ", 4) == 0 && nChunk >= 16) {
+            const quint16 nTag = Le16(pBody), nChannels = Le16(pBody + 2), nBits = Le16(pBody + 14);
+            if (nTag != 1 || (nBits != 8 && nBits != 16) || nChannels == 0)
+                return false;
+            wave.sampling.format = nBits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+            wave.sampling.channels = quint8(nChannels);
+            wave.sampling.rate = Le32(pBody + 4);
+            bFormat = pa_sample_spec_valid(&wave.sampling) != 0;
+        } else if (std::memcmp(p + nAt, "data", 4) == 0 && bFormat) {
+            const size_t nFrame = pa_frame_size(&wave.sampling);
+            wave.pData = pBody;
+            wave.nSize = nChunk / nFrame * nFrame;
+            return wave.nSize > 0;
+        }
+        nAt += 8 + nChunk + (nChunk & 1);
+    }
+    return false;
+}
+
+// A cue asked for while the output was still connecting plays once it is
+// connected, if that is soon; later it would come too late to mean anything.
+constexpr qint64 PENDING_MS = 1000;
+// While there is no server, the output looks for one this often, so that one
+// that comes is there for the next cue.
+constexpr int RETRY_MS = 2000;
+// A connection that takes longer than this is given up at the next cue.
+constexpr qint64 CONNECTING_MS = 3000;
+
+}  // namespace
+
+struct CServerSoundOutput::Impl {
+    std::unique_ptr<CSoundServerLoop> pLoop;
+    QTimer retry;
+    pa_context* pContext = nullptr;
+    QElapsedTimer connecting;
+    pa_stream* pStream = nullptr;  // the cue that plays
+    Wave playing;
+    size_t nWritten = 0;
+    bool bPending = false;
+    Wave pending;
+    QElapsedTimer pendingSince;
+    // Let go of in the callbacks, freed outside them.
+    std::vector<pa_stream*> oldStreams;
+    std::vector<pa_context*> oldContexts;
+
+    void Connect();
+    void Start(const Wave& wave);
+    void StopStream();
+    void FreeOld();
+
+    static void OnContextState(pa_context* pContext, void* pData);
+    static void OnStreamState(pa_stream* pStream, void* pData);
+    static void OnWrite(pa_stream* pStream, size_t nBytes, void* pData);
+    static void OnDrained(pa_stream* pStream, int bSuccess, void* pData);
+};
+
+void CServerSoundOutput::Impl::Connect()
+{
+    if (pContext) {
+        pa_context_set_state_callback(pContext, nullptr, nullptr);
+        pa_context_disconnect(pContext);
+        oldContexts.push_back(pContext);
+        pContext = nullptr;
+    }
+    const QByteArray name = QCoreApplication::applicationName().toUtf8();
+    pContext = pa_context_new(pLoop->Api(), name.isEmpty() ? "sound cues" : name.constData());
+    if (!pContext)
+        return;
+    pa_context_set_state_callback(pContext, OnContextState, this);
+    connecting.start();
+    // Only a server that is there: none is ever started for the game.
+    pa_context_connect(pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+}
+
+void CServerSoundOutput::Impl::Start(const Wave& wave)
+{
+    pStream = pa_stream_new(pContext, "cue", &wave.sampling, nullptr);
+    if (!pStream)
+        return;
+    playing = wave;
+    nWritten = 0;
+    pa_stream_set_state_callback(pStream, OnStreamState, this);
+    pa_stream_set_write_callback(pStream, OnWrite, this);
+    if (pa_stream_connect_playback(pStream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0)
+        StopStream();
+}
+
+void CServerSoundOutput::Impl::StopStream()
+{
+    if (!pStream)
+        return;
+    pa_stream_set_state_callback(pStream, nullptr, nullptr);
+    pa_stream_set_write_callback(pStream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(pStream)))
+        pa_stream_disconnect(pStream);
+    oldStreams.push_back(pStream);
+    pStream = nullptr;
+}
+
+void CServerSoundOutput::Impl::FreeOld()
+{
+    for (pa_stream* p : oldStreams)
+        pa_stream_unref(p);
+    oldStreams.clear();
+    for (pa_context* p : oldContexts)
+        pa_context_unref(p);
+    oldContexts.clear();
+}
+
+void CServerSoundOutput::Impl::OnContextState(pa_context* pContext, void* pData)
+{
+    auto* pImpl = static_cast<Impl*>(pData);
+    if (pContext != pImpl->pContext)
+        return;
+    const pa_context_state_t state = pa_context_get_state(pContext);
+    if (state == PA_CONTEXT_READY) {
+        if (pImpl->bPending && pImpl->pendingSince.elapsed() < PENDING_MS)
+            pImpl->Start(pImpl->pending);
+        pImpl->bPending = false;
+    } else if (!PA_CONTEXT_IS_GOOD(state)) {
+        // The server went, or was never there: looked for again soon, and
+        // at the next cue.
+        pImpl->bPending = false;
+        pImpl->StopStream();
+        pImpl->retry.start();
     }
 }
 
-CQtSoundOutput::~CQtSoundOutput()
+void CServerSoundOutput::Impl::OnStreamState(pa_stream* pStream, void* pData)
 {
-    delete m_pImpl;
+    auto* pImpl = static_cast<Impl*>(pData);
+    if (pStream == pImpl->pStream && !PA_STREAM_IS_GOOD(pa_stream_get_state(pStream)))
+        pImpl->StopStream();
 }
 
-void CQtSoundOutput::Play(int nId, const void* pImage)
+void CServerSoundOutput::Impl::OnWrite(pa_stream* pStream, size_t nBytes, void* pData)
 {
-    // A new cue replaces the one still playing. Without an audio device an
-    // effect may claim to play for ever; stopping it is harmless, and nothing
-    // here ever waits for the effect.
-    Stop();
-    if (auto it = m_pImpl->effects.find(nId); it != m_pImpl->effects.end())
-        it->second->play();
+    auto* pImpl = static_cast<Impl*>(pData);
+    if (pStream != pImpl->pStream)
+        return;
+    const size_t nLeft = pImpl->playing.nSize - pImpl->nWritten;
+    const size_t nNow = std::min(nBytes, nLeft);
+    // The samples are copied: the image stays the program's.
+    if (nNow > 0 && pa_stream_write(pStream, pImpl->playing.pData + pImpl->nWritten, nNow, nullptr, 0,
+                                    PA_SEEK_RELATIVE) == 0)
+        pImpl->nWritten += nNow;
+    if (pImpl->nWritten < pImpl->playing.nSize)
+        return;
+    // All written: play out what the server holds, then let the stream go.
+    pa_stream_set_write_callback(pStream, nullptr, nullptr);
+    if (pa_operation* pOp = pa_stream_drain(pStream, OnDrained, pImpl))
+        pa_operation_unref(pOp);
 }
 
-void CQtSoundOutput::Stop()
+void CServerSoundOutput::Impl::OnDrained(pa_stream* pStream, int /*bSuccess*/, void* pData)
 {
-    for (auto& [nId, pEffect] : m_pImpl->effects) {
-        if (pEffect->isPlaying())
-            pEffect->stop();
+    auto* pImpl = static_cast<Impl*>(pData);
+    if (pStream == pImpl->pStream)
+        pImpl->StopStream();
+}
+
+CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
+{
+    // The server's messages come through Qt's own event loop, on this thread.
+    m_pImpl->pLoop = std::make_unique<CSoundServerLoop>();
+    m_pImpl->retry.setSingleShot(true);
+    m_pImpl->retry.setInterval(RETRY_MS);
+    m_pImpl->retry.callOnTimeout([pImpl = m_pImpl] {
+        pImpl->FreeOld();
+        if (!pImpl->pContext || !PA_CONTEXT_IS_GOOD(pa_context_get_state(pImpl->pContext)))
+            pImpl->Connect();
+    });
+    // Connected now, so the first cue plays at once where a server is there.
+    m_pImpl->Connect();
+}
+
+CServerSoundOutput::~CServerSoundOutput()
+{
+    m_pImpl->retry.stop();
+    m_pImpl->StopStream();
+    if (m_pImpl->pContext) {
+        pa_context_set_state_callback(m_pImpl->pContext, nullptr, nullptr);
+        pa_context_disconnect(m_pImpl->pContext);
+        m_pImpl->oldContexts.push_back(m_pImpl->pContext);
+        m_pImpl->pContext = nullptr;
     }
+    m_pImpl->FreeOld();
+    delete m_pImpl;  // the loop last, once nothing of the library's is left
+}
+
+void CServerSoundOutput::Play(int /*nId*/, const void* pImage)
+{
+    // A new cue replaces the one still playing.
+    m_pImpl->StopStream();
+    m_pImpl->bPending = false;
+    m_pImpl->FreeOld();
+    Wave wave;
+    if (!ReadWave(pImage, wave))
+        return;
+    const pa_context_state_t state =
+        m_pImpl->pContext ? pa_context_get_state(m_pImpl->pContext) : PA_CONTEXT_FAILED;
+    if (state == PA_CONTEXT_READY) {
+        m_pImpl->Start(wave);
+        return;
+    }
+    // Not connected: the cue waits for the connection, and the game waits
+    // for nothing.
+    m_pImpl->pending = wave;
+    m_pImpl->bPending = true;
+    m_pImpl->pendingSince.start();
+    if (!PA_CONTEXT_IS_GOOD(state) || m_pImpl->connecting.elapsed() > CONNECTING_MS)
+        m_pImpl->Connect();
+}
+
+void CServerSoundOutput::Stop()
+{
+    m_pImpl->StopStream();
+    m_pImpl->bPending = false;
+}
+
+bool CServerSoundOutput::Connected() const
+{
+    return m_pImpl->pContext && pa_context_get_state(m_pImpl->pContext) == PA_CONTEXT_READY;
 }

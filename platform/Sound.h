@@ -2,7 +2,7 @@
 //
 // The cues are WAVE images compiled in as Qt resources under ":/sound/<id>".
 // sndPlaySound hands an image to the current output and returns at once; a new
-// cue replaces one still playing. With no output, or no audio device, nothing
+// cue replaces one still playing. With no output, or no sound server, nothing
 // plays and nothing complains.
 #pragma once
 
@@ -43,18 +43,25 @@ public:
 // Installs the output (nullptr: silence). Returns the previous one.
 CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 
-// Plays through QSoundEffect; loads every cue at construction. Needs a
-// QGuiApplication. Never waits on the effect's signals.
-class CQtSoundOutput : public CSoundOutput {
+// Plays on the session's sound server (pulseaudio, or pipewire-pulse, which
+// speaks its protocol), from the event loop of the user-interface thread.
+// It follows the server for as long as it lives: one that comes up late, or
+// again after a restart or a crash, plays the next cue; while there is none,
+// every cue is silent at once, and the output looks for one now and then. It never waits for the server, never starts
+// one, and writes nothing on the terminal. Needs a QCoreApplication.
+class CServerSoundOutput : public CSoundOutput {
 public:
-    CQtSoundOutput();
-    CQtSoundOutput(const CQtSoundOutput&) = delete;
-    CQtSoundOutput& operator=(const CQtSoundOutput&) = delete;
-    ~CQtSoundOutput() override;
+    CServerSoundOutput();
+    CServerSoundOutput(const CServerSoundOutput&) = delete;
+    CServerSoundOutput& operator=(const CServerSoundOutput&) = delete;
+    ~CServerSoundOutput() override;
     void Play(int nId, const void* pImage) override;
     void Stop() override;
+    // Whether the output is connected to a sound server now.
+    bool Connected() const;
+
+    struct Impl;
 
 private:
-    struct Impl;
     Impl* m_pImpl;
 };

@@ -101,14 +101,24 @@ public:
 
     // Parent for the print dialogs (set by the shell; may stay null).
     void SetDialogParent(QWidget* pParent) { m_pDialogParent = pParent; }
+    // Where a print job that fails is reported, in one message; without one,
+    // a warning message box of its own.
+    void SetErrorReport(std::function<void(const QString&)> fnReport) { m_fnReportError = std::move(fnReport); }
 
 private:
     void RunPrintJob(CPrintInfo& info);
+    // A job for a printer of the print service: the pages go into a PDF
+    // file, which is handed to the service in one job; for a file, straight
+    // into it. A job that cannot be started or that the service refuses is
+    // reported once.
+    void PrintJob(QPrinter& printer, CPrintInfo& info);
+    void ReportError(const QString& strText);
 
     QImage m_image;
     std::function<void(const CRect&)> m_fnUpdate;
     CDocument* m_pDocument = nullptr;
     QWidget* m_pDialogParent = nullptr;
+    std::function<void(const QString&)> m_fnReportError;
 };
 
 // The device context Paint() hands to OnDraw: the view's framebuffer, after

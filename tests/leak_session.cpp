@@ -108,7 +108,7 @@ int PrintToPdf(CSlabixView& view, const QString& strPath)
 
 void PlaySession(const QString& strDir)
 {
-    CQtSoundOutput sound;
+    CServerSoundOutput sound;
     CSoundOutput* pPreviousSound = SetSoundOutput(&sound);
 
     CSlabixView* pView = nullptr;

@@ -6,6 +6,7 @@
 #include "app/ViewWidget.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -18,7 +19,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,6 +63,22 @@ public:
     ~NoQuitOnClose() { QGuiApplication::setQuitOnLastWindowClosed(true); }
 };
 
+// The frame's dialogs, answered by the test: the names it chose, the
+// suggested name noted, the messages kept.
+class TestDialogs : public CFrameDialogs {
+public:
+    QString AskOpenName() override { return m_strChoice; }
+    QString AskSaveName(const QString& strDefaultName) override
+    {
+        m_strSuggested = strDefaultName;
+        return m_strChoice;
+    }
+    void ReportError(const QString& strText) override { m_errors << strText; }
+    QString m_strChoice;
+    QString m_strSuggested;
+    QStringList m_errors;
+};
+
 class ShellFrame : public ::testing::Test {
 protected:
     ShellFrame()
@@ -67,7 +87,9 @@ protected:
         auto pView = std::make_unique<FrameProbeView>();
         m_pView = pView.get();
         m_pFrame = std::make_unique<CMainFrame>(std::make_unique<CSlabixDoc>(), std::move(pView));
-        m_pFrame->m_fnReportError = [this](const QString& strText) { m_errors << strText; };
+        auto pDialogs = std::make_unique<TestDialogs>();
+        m_pDialogs = pDialogs.get();
+        m_pFrame->SetDialogs(std::move(pDialogs));
     }
     void ShowActive()
     {
@@ -87,7 +109,7 @@ protected:
     NoQuitOnClose m_noQuit;
     std::unique_ptr<CMainFrame> m_pFrame;
     FrameProbeView* m_pView = nullptr;
-    QStringList m_errors;
+    TestDialogs* m_pDialogs = nullptr;
 };
 
 TEST_F(ShellFrame, MenuWindowFlagsAndTitle)
@@ -119,11 +141,11 @@ TEST_F(ShellFrame, MenuWindowFlagsAndTitle)
     ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
     EXPECT_EQ(MenuItem(1, 0)->text(), "&About Slabix...");
 
-    // A title bar and nothing else.
+    // A title bar with the maximise button alone.
     const Qt::WindowFlags flags = m_pFrame->windowFlags();
-    EXPECT_EQ(flags & (Qt::WindowTitleHint | Qt::CustomizeWindowHint), Qt::WindowTitleHint | Qt::CustomizeWindowHint);
-    EXPECT_FALSE(flags & (Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint
-                          | Qt::FramelessWindowHint));
+    EXPECT_EQ(flags & (Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowMaximizeButtonHint),
+              Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::FramelessWindowHint));
     EXPECT_EQ(m_pFrame->findChild<QStatusBar*>(), nullptr);
 
     // Untitled until the view's first paint names the document; a normal
@@ -176,37 +198,81 @@ TEST_F(ShellFrame, OpenAndSaveGoThroughFilesAndReportFailures)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("previous contents");
     old.close();
-    QString strSuggested;
-    QString strChoice = strPath;
-    m_pFrame->m_fnAskSaveName = [&](const QString& strDefault) {
-        strSuggested = strDefault;
-        return strChoice;
-    };
-    m_pFrame->m_fnAskOpenName = [&] { return strChoice; };
+    QStringList& errors = m_pDialogs->m_errors;
+    m_pDialogs->m_strChoice = strPath;
 
     m_pView->GetDocument()->SetTitle("Slabix 12/01/02 10:00");
     m_pFrame->OnFileSave();
-    EXPECT_EQ(strSuggested.toStdString(), "Slabix 12") << "cut at the first character unfit for a file name";
+    EXPECT_EQ(m_pDialogs->m_strSuggested.toStdString(), "Slabix 12") << "cut at the first character unfit for a file name";
     EXPECT_EQ(QFileInfo(strPath).size(), 0);
-    EXPECT_TRUE(m_errors.isEmpty());
+    EXPECT_TRUE(errors.isEmpty());
 
-    strChoice = dir.filePath("no/such/folder/job.sld");
+    m_pDialogs->m_strChoice = dir.filePath("no/such/folder/job.sld");
     m_pFrame->OnFileSave();
     m_pFrame->OnFileOpen();
-    ASSERT_EQ(m_errors.size(), 2);
-    EXPECT_TRUE(m_errors[0].contains("job.sld") && m_errors[1].contains("job.sld"));
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[0].startsWith("Cannot save ") && errors[0].endsWith("\nNo such file or directory"))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].startsWith("Cannot open ") && errors[1].endsWith("\nNo such file or directory"))
+        << errors[1].toStdString();
+
+    // Names that are there but are no file: a FIFO (whose open would wait for
+    // a writer), a folder, a device. Each says why at once, on Open and Save.
+    const QString strFifo = dir.filePath("pipe");
+    ASSERT_EQ(mkfifo(QFile::encodeName(strFifo).constData(), 0600), 0);
+    const std::pair<QString, QString> notFiles[] = {
+        {strFifo, "It is a named pipe, not a file"}, {dir.path(), "Is a directory"},
+        {"/dev/null", "It is a device, not a file"}};
+    QElapsedTimer timer;
+    timer.start();
+    for (const auto& [strName, strWhy] : notFiles) {
+        errors.clear();
+        m_pDialogs->m_strChoice = strName;
+        m_pFrame->OnFileOpen();
+        m_pFrame->OnFileSave();
+        ASSERT_EQ(errors.size(), 2) << strName.toStdString();
+        EXPECT_EQ(errors[0], "Cannot open " + strName + ".\n" + strWhy);
+        EXPECT_EQ(errors[1], "Cannot save " + strName + ".\n" + strWhy);
+    }
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_TRUE(QFileInfo(strFifo).isFile() == false && QFileInfo(strFifo).exists()) << "the FIFO is left as it was";
+    errors.clear();
 
     ShowActive();
     const int nDraws = m_pView->m_nDraws;
-    strChoice.clear();  // cancelled
+    m_pDialogs->m_strChoice.clear();  // cancelled
     m_pFrame->OnFileOpen();
     m_pFrame->OnFileSave();
     QTest::qWait(20);
     EXPECT_EQ(m_pView->m_nDraws, nDraws);
-    strChoice = strPath;
+    m_pDialogs->m_strChoice = strPath;
     m_pFrame->OnFileOpen();
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_pView->m_nDraws == nDraws + 1; }));
-    EXPECT_EQ(m_errors.size(), 2);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+// The command line's file name is the shell's bytes: a name that is no UTF-8
+// opens, and shows with a stand-in where its bytes are no text.
+TEST(ShellDocument, CommandLineNamesKeepTheirBytes)
+{
+    QTemporaryDir dir;
+    const QByteArray latin1 = QFile::encodeName(dir.path()) + "/caf\xe9 \xff.sld";
+    const int fd = ::open(latin1.constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const QString strName = CCommandLineInfo::FileNameFrom({"slabix", "-style", latin1});
+    EXPECT_EQ(CSlabixDoc::FileNameToBytes(strName), latin1);
+    CSlabixDoc doc;
+    EXPECT_EQ(doc.OnOpenDocument(strName), "");
+    ::unlink(latin1.constData());  // a name the folder's clean-up cannot spell
+    const QByteArray utf8 = "caf\xc3\xa9 \xf0\x9f\x8e\xb2 \xed\xa0\x80 \xc0\xaf \x80";  // and a surrogate, an overlong
+    const QString strMixed = CSlabixDoc::FileNameFromBytes(utf8);
+    EXPECT_TRUE(strMixed.startsWith(QStringLiteral("café 🎲 ")));
+    EXPECT_EQ(CSlabixDoc::FileNameToBytes(strMixed), utf8);
+    EXPECT_EQ(CSlabixDoc::DisplayName(strMixed), QStringLiteral("café 🎲 \uFFFD\uFFFD\uFFFD \uFFFD\uFFFD \uFFFD"));
+    const QString strMissing = CSlabixDoc::FileNameFromBytes(QFile::encodeName(dir.path()) + "/\xff");
+    EXPECT_EQ(doc.OnOpenDocument(strMissing),
+              "Cannot open " + dir.path() + "/\uFFFD.\nNo such file or directory");
 }
 
 TEST_F(ShellFrame, AboutBoxIsModalWithIconTextsAndDefaultOk)
@@ -262,8 +328,7 @@ TEST(ShellApp, StartsMaximisedUnlessAWindowSizeIsAsked)
         ASSERT_NE(pFrame, nullptr);
         EXPECT_TRUE(pFrame->isVisible() && pFrame->isMaximized());
         const QRect rcAvailable = pFrame->screen()->availableGeometry();
-        EXPECT_EQ(pFrame->size(), rcAvailable.size());
-        EXPECT_TRUE(pFrame->frameGeometry().contains(rcAvailable));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pFrame->frameGeometry() == rcAvailable; }));
         ASSERT_NE(pView->GetDocument(), nullptr);
         pView->GetDocument()->SetTitle("the view's document");
         EXPECT_EQ(pFrame->windowTitle(), "Slabix - the view's document");

@@ -5,7 +5,9 @@ Each check starts its own X server (Xvfb, on a display number the server picks
 itself), a window manager (openbox, or icewm) and the game, drives the game with
 xdotool (keys, mouse moves, button presses) and judges it from screenshots of
 the whole screen. The Wayland checks start a headless weston instead, which
-runs the game natively and through XWayland. A check that listens to the sound
+runs the game natively and through XWayland; others start sway or kwin_wayland,
+run by an unprivileged user, played through slabix_wlinput (a client of their
+virtual input protocols, built beside the game). A check that listens to the sound
 cues starts a sound server of its own (pulseaudio with a null sink) and records
 what reaches it; every other game has no sound server. Everything a check
 starts is stopped again when it ends, also when it fails or is killed.
@@ -24,6 +26,7 @@ import glob
 import json
 import math
 import os
+import pwd
 import re
 import shutil
 import struct
@@ -915,18 +918,17 @@ def check_board(desk, args):
     print('layout %d on a client area of %dx%d at screen (%d, %d)' % (layout + 1, size[0], size[1], ox, oy))
 
 
-def check_drag_and_keys(desk, args):
-    desk.start_game()
-    origin, layout, size = start_board(desk)
+def drag_onto_patio(desk, origin, layout, size, room=40):
+    """Drags the largest stone with a free way onto the patio, 20 pixels in
+    from its top left corner and room pixels of it left on its right; returns
+    the dirt left, the stone and where it lies."""
     places = LAYOUTS[layout]
-    # The largest stone that lies wholly on the patio when dragged 20 pixels
-    # in from its top left corner and then moved 10 more to the right.
     dest = (INSIDE[0] + 20, INSIDE[1] + 20)
     planner = Planner(enumerate(places), *size)
     for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
         rect = places[i]
         w, h = rect[2] - rect[0], rect[3] - rect[1]
-        if dest[0] + w + 10 > INSIDE[2] or dest[1] + h > INSIDE[3]:
+        if dest[0] + w + room > INSIDE[2] or dest[1] + h > INSIDE[3]:
             continue
         path = planner.route(i, dest)
         if path:
@@ -935,19 +937,29 @@ def check_drag_and_keys(desk, args):
         raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
     drag_stone(desk, origin, rect, path, STONE_RGB[i])
     new = moved_to(rect, *dest)
-
-    def at(r):
-        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
-    desk.wait_for(lambda: at(new), 'stone %d dragged to %s' % (i, new),
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
+                  'stone %d dragged to %s' % (i, new),
                   describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
-    shot = desk.last_shot
-    ox, oy = origin
-    if not shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
-        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
-    n = dirt_count(shot, origin)
+    n = dirt_count(desk.last_shot, origin)
     if n != INSIDE_AREA - w * h:
         raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
                           % (w, h, INSIDE_AREA - w * h, n))
+    return n, i, new
+
+
+def check_drag_and_keys(desk, args):
+    desk.start_game()
+    origin, layout, size = start_board(desk)
+    n, i, new = drag_onto_patio(desk, origin, layout, size, room=10)
+    rect = LAYOUTS[layout][i]
+    w, h = rect[2] - rect[0], rect[3] - rect[1]
+    dest = new[:2]
+
+    def at(r):
+        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
+    ox, oy = origin
+    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
+        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
 
     desk.key(*(['Right'] * 10))
     right = moved_to(rect, dest[0] + 10, dest[1])
@@ -1137,19 +1149,21 @@ def check_screen_shown_whole(desk, size, what):
     and inside the game's window: at its own size, or scaled down keeping its
     shape."""
     desk.key('F1')
-    box = desk.wait_for(lambda: pale_box(desk.shot()), 'the instructions page after F1, %s' % what,
-                        describe=lambda: desk.last_shot.describe())
-    x0, y0, x1, y1 = box
-    w, h = x1 - x0, y1 - y0
     wx, wy, ww, wh = (v // desk.scale for v in desk.window_geometry(desk.main_window))
-    if x0 < max(0, wx) or y0 < max(0, wy) or x1 > min(desk.width, wx + ww) or y1 > min(desk.height, wy + wh):
-        raise CheckFailed('%s, the game\'s screen (%s) is not whole inside its window (%d, %d, %dx%d) and the '
-                          'screen' % (what, box, wx, wy, ww, wh))
-    if w > size[0] or h > size[1] or abs(w / h - size[0] / size[1]) > 0.02:
-        raise CheckFailed('%s, the game\'s screen shows as %dx%d, not its %dx%d or a smaller copy of it'
-                          % (what, w, h, size[0], size[1]))
+    inside = (max(0, wx), max(0, wy), min(desk.width, wx + ww), min(desk.height, wy + wh))
+
+    def whole(box):
+        x0, y0, x1, y1 = box
+        w, h = x1 - x0, y1 - y0
+        return (x0 >= inside[0] and y0 >= inside[1] and x1 <= inside[2] and y1 <= inside[3]
+                and w <= size[0] and h <= size[1] and abs(w / h - size[0] / size[1]) <= 0.02)
+    desk.wait_for(lambda: whole(pale_box(desk.shot()) or (0, 0, 1, 1)),
+                  'the whole game\'s screen (%dx%d or a smaller copy of it) inside the window %s and the screen, %s'
+                  % (size[0], size[1], inside, what),
+                  describe=lambda: 'the instructions page shows at %s' % (pale_box(desk.last_shot),))
+    box = pale_box(desk.last_shot)
     desk.key('space')
-    return w, h
+    return box[2] - box[0], box[3] - box[1]
 
 
 def check_frame_kept(desk, origin, size):
@@ -1403,6 +1417,458 @@ def check_sound_cues(desk, args):
                           'between 450 and 1300 Hz), but only %d%% of it is there' % round(100 * buzz))
     if desk.game.poll() is not None:
         raise CheckFailed('the game ended while it played its sound cues')
+
+
+# --- When the outside world misbehaves: files, sound servers, print queues --
+#
+# The game against a FIFO on its command line and through Ctrl+O, Save onto
+# a read-only and a full filesystem, a private pipewire (with pipewire-pulse
+# and wireplumber, on a session bus of its own) or pulseaudio that comes up
+# late or is killed during play, and a private print service whose queue
+# refuses every job. Everything runs in the check's own folder. Message boxes
+# are read through the clipboard, where the box puts its text on Ctrl+C.
+
+def message_text(desk, wid):
+    """The text of the game's message box wid, as the box copies it."""
+    desk.run(['xdotool', 'windowactivate', '--sync', wid], check=False)
+    desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == wid,
+                  'the message box to get the keyboard focus')
+
+    def copied():
+        desk.run(['xdotool', 'key', '--window', wid, 'ctrl+c'], check=False)
+        time.sleep(0.2)
+        res = subprocess.run(['xclip', '-o', '-selection', 'clipboard'], env=desk.env,
+                             capture_output=True, text=True, timeout=10)
+        return res.returncode == 0 and res.stdout.strip() and res.stdout
+    return desk.wait_for(copied, 'the message box to copy its text on Ctrl+C')
+
+
+def new_window(desk, known, what, timeout):
+    """A game window that is none of known, within timeout seconds."""
+    found = desk.wait_for(lambda: [w for w in desk.game_windows() if w not in known], what, timeout=timeout,
+                          describe=lambda: 'the game shows the windows %s; %s' % (desk.game_windows(),
+                                                                                desk.shot().describe()))
+    return found[0]
+
+
+def expect_in(text, needle, what):
+    if needle not in text:
+        raise CheckFailed('%s should say "%s", but says:\n%s' % (what, needle, text))
+
+
+def check_fifo_command_line(desk, args):
+    fifo = os.path.join(desk.tmp, 'stones.sld')
+    os.mkfifo(fifo)
+    t0 = time.monotonic()
+    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
+    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
+    desk.game = subprocess.Popen([desk.slabix, fifo], env=desk.env, stdout=desk.game_out,
+                                 stderr=desk.game_err, preexec_fn=_die_with_parent)
+    box = new_window(desk, [], 'a window within 2 s of the start with a FIFO named on the command line', 2.0)
+    print('a window %.1f s after the start' % (time.monotonic() - t0))
+    text = message_text(desk, box)
+    expect_in(text, 'Cannot open %s.\nIt is a named pipe, not a file' % fifo, 'the message')
+    desk.key('Return')
+    try:
+        status = desk.game.wait(10)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed('the game did not end when the message was closed')
+    if status != 1:
+        raise CheckFailed('the game ended with status %d after a file it cannot open, not 1' % status)
+
+
+def check_fifo_open_dialog(desk, args):
+    fifo = os.path.join(desk.tmp, 'stones.sld')
+    os.mkfifo(fifo)
+    desk.start_game()
+    wait_for_title(desk)
+    desk.key('ctrl+o')
+    dialog = new_window(desk, [desk.main_window], 'the Open dialog after Ctrl+O', DEFAULT_TIMEOUT)
+    desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                  'the Open dialog to get the keyboard focus')
+    # The file name field has the focus: the FIFO's whole name, and Return.
+    desk.run(['xdotool', 'type', '--delay', '10', fifo])
+    t0 = time.monotonic()
+    desk.key('Return')
+    box = new_window(desk, [desk.main_window, dialog], 'a message within 2 s of choosing a FIFO', 2.0)
+    print('the message %.1f s after OK' % (time.monotonic() - t0))
+    text = message_text(desk, box)
+    expect_in(text, 'Cannot open %s.\nIt is a named pipe, not a file' % fifo, 'the message')
+    desk.key('Return')
+    desk.wait_for(lambda: desk.game_windows() == [desk.main_window], 'the message to close',
+                  describe=lambda: 'the windows %s are still open' % desk.game_windows())
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended after the FIFO (status %d)' % desk.game.returncode)
+    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    start_board(desk)
+
+
+def check_save_refused(desk, args):
+    """Save onto a read-only filesystem, over a file and as a new one, and
+    onto a full one: each says why. The game runs in a mount namespace of its
+    own with the two small filesystems."""
+    ro, full = os.path.join(desk.tmp, 'read-only'), os.path.join(desk.tmp, 'full')
+    os.makedirs(ro)
+    os.makedirs(full)
+    script = ('mount -t tmpfs -o size=64k tmpfs "$1" && : > "$1/job.sld" && mount -o remount,ro "$1" && '
+              'mount -t tmpfs -o size=64k,nr_inodes=2 tmpfs "$2" && : > "$2/filler" && shift 2 && exec "$@"')
+    unshare = ['unshare', '-m', '--propagation', 'private'] if os.geteuid() == 0 else ['unshare', '-rm']
+    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
+    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
+    # The shell execs the game: the process started here is the game.
+    desk.game = subprocess.Popen(unshare + ['sh', '-c', script, 'sh', ro, full, desk.slabix], env=desk.env,
+                                 stdout=desk.game_out, stderr=desk.game_err, preexec_fn=_die_with_parent)
+    desk.main_window = desk.wait_for(lambda: desk.game_windows()[:1], 'the game window to appear', timeout=20)[0]
+    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    wait_for_title(desk)
+    cases = [(os.path.join(ro, 'job.sld'), True, 'Read-only file system'),
+             (os.path.join(ro, 'new.sld'), False, 'Read-only file system'),
+             (os.path.join(full, 'new.sld'), False, 'No space left on device')]
+
+    def top_windows():
+        return desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^(Save As|Slabix)$'], check=False).split()
+    for path, exists, why in cases:
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        desk.key('ctrl+s')
+        dialog = desk.wait_for(lambda: desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^Save As$'],
+                                                check=False).split(), 'the Save As dialog after Ctrl+S')[0]
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the Save As dialog to get the keyboard focus')
+        desk.key('ctrl+a')
+        desk.run(['xdotool', 'type', '--delay', '10', path])
+        desk.key('Return')
+        if exists:
+            # The dialog asks before it replaces the file: yes.
+            prompt = desk.wait_for(lambda: [w for w in top_windows() if w != dialog],
+                                   'the question whether to replace %s' % path)[0]
+            desk.run(['xdotool', 'windowactivate', '--sync', prompt], check=False)
+            desk.key('alt+y')
+        box = desk.wait_for(lambda: desk.run(['xdotool', 'search', '--onlyvisible', '--name', '^Slabix$'],
+                                             check=False).split(), 'a message that %s cannot be saved' % path,
+                            describe=lambda: desk.shot().describe())[0]
+        text = message_text(desk, box)
+        expect_in(text, 'Cannot save %s.\n%s' % (path, why), 'the message')
+        print('%s: %s' % (path, why))
+        desk.key('Return')
+        desk.wait_for(lambda: not top_windows(), 'the message and the dialog to close',
+                      describe=lambda: 'the windows %s are still open' % top_windows())
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended after a refused save (status %d)' % desk.game.returncode)
+
+
+class SoundServer:
+    """A sound server of the check's own in its runtime folder, at the
+    address the game is given (PULSE_SERVER): pulseaudio, or pipewire with
+    pipewire-pulse and wireplumber on a private session bus. Either
+    gets a null sink, SINK, the default, recorded from its monitor into the
+    desk's recording (appended to at every start)."""
+
+    def __init__(self, desk, kind):
+        self.desk, self.kind = desk, kind
+        self.procs = []
+        self.bus = None
+        self.starts = 0
+        desk.recording = open(os.path.join(desk.tmp, 'sink.raw'), 'wb')
+
+    def _env(self):
+        env = dict(self.desk.env)
+        env.pop('DISPLAY')  # nothing of the X server's: no bell, no session bus through it
+        env.pop('PULSE_SERVER')
+        return env
+
+    def _spawn(self, argv, env, name):
+        log = open(os.path.join(self.desk.tmp, '%s.%d.log' % (name, self.starts)), 'w')
+        proc = subprocess.Popen(argv, env=env, stdout=log, stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+        log.close()
+        self.procs.append(proc)
+        return proc
+
+    def _start_bus(self):
+        rfd, wfd = os.pipe()
+        address = 'unix:path=' + os.path.join(self.desk.tmp, 'session-bus')
+        self.bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--nopidfile', '--address=' + address,
+                                     '--print-address=%d' % wfd],
+                                    pass_fds=(wfd,), env=self._env(), stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        os.close(wfd)
+        with os.fdopen(rfd) as f:
+            line = f.readline()  # written once the bus listens
+        if not line.strip():
+            raise CheckFailed('the private session bus (dbus-daemon) did not start')
+        self.bus_address = line.strip()
+
+    def _wireplumber_config(self, env):
+        # wireplumber as the session has it, less the device monitors: the
+        # only sink is the check's null sink, whatever the machine has.
+        for part in ('main', 'bluetooth'):
+            src = '/usr/share/wireplumber/%s.lua.d/90-enable-all.lua' % part
+            folder = os.path.join(env['XDG_CONFIG_HOME'], 'wireplumber', '%s.lua.d' % part)
+            os.makedirs(folder, exist_ok=True)
+            lines = open(src).read().splitlines() if os.path.exists(src) else []
+            with open(os.path.join(folder, '90-enable-all.lua'), 'w') as f:
+                f.write('\n'.join(l for l in lines if not re.search(r'_monitor\.enable\(\)', l)) + '\n')
+
+    def start(self):
+        self.starts += 1
+        env = self._env()
+        os.makedirs(os.path.dirname(self.desk.sound_socket), mode=0o700, exist_ok=True)
+        if self.kind == 'pulseaudio':
+            self._spawn(['pulseaudio', '-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
+                         '--load=module-native-protocol-unix'], env, 'pulseaudio')
+        else:
+            if self.bus is None:
+                self._start_bus()
+            env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
+            self._wireplumber_config(env)
+            pipewire = self._spawn(['pipewire'], env, 'pipewire')
+            socket = os.path.join(env['XDG_RUNTIME_DIR'], 'pipewire-0')
+            self.desk.wait_for(lambda: pipewire.poll() is not None or os.path.exists(socket),
+                               'pipewire to come up', timeout=20)
+            self._spawn(['wireplumber'], env, 'wireplumber')
+            self._spawn(['pipewire-pulse'], env, 'pipewire-pulse')
+        name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
+        self.desk.wait_for(lambda: any(p.poll() is not None for p in self.procs) or
+                           self.desk.run(['pactl', 'info'], check=False).find('Server Name') >= 0,
+                           'the sound server (%s) to come up' % name, timeout=20)
+        if any(p.poll() is not None for p in self.procs):
+            raise CheckFailed('the sound server (%s) ended at once' % self.kind)
+        self.desk.run(['pactl', 'load-module', 'module-null-sink', 'sink_name=' + SINK])
+        self.desk.run(['pactl', 'set-default-sink', SINK])
+        self.desk.wait_for(lambda: 'Default Sink: ' + SINK in self.desk.run(['pactl', 'info'], check=False),
+                           'the null sink to be the default one')
+        print('%s up (%s)' % (name, re.search(r'Server Name: (.*)', self.desk.run(['pactl', 'info'])).group(1)))
+        before = self.desk.recorded_bytes()
+        self.desk.recorder = subprocess.Popen(
+            ['parec', '-d', SINK + '.monitor', '--latency-msec=20', '--format=s16le',
+             '--rate=%d' % SOUND_RATE, '--channels=1'],
+            env=self.desk.env, stdout=self.desk.recording, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
+        self.desk.wait_for(lambda: self.desk.recorded_bytes() > before, 'the recording of the sound server to start')
+
+    def kill(self):
+        """The server gone at once, as in a crash."""
+        for p in [self.desk.recorder] + self.procs:
+            if p and p.poll() is None:
+                p.kill()
+                p.wait(5)
+        self.desk.recorder = None
+        self.procs = []
+
+    def close(self):
+        self.kill()
+        _stop(self.bus)
+
+
+def push_up_at_top(desk, origin, layout, size, hear_thump=False):
+    """A stone run into its neighbour (with hear_thump, the thump is heard)
+    and pushed by hand to the top of the board, where every Up press is a
+    stop with the buzz."""
+    start = desk.recorded_bytes()
+    i, stopped = run_into_neighbour(desk, origin, layout, size)
+    if hear_thump:
+        low, buzz = listen(desk, start, 'a stone ran into another')
+        if low < 0.5:
+            raise CheckFailed('a stone that runs into another should thump (most of the sound below 300 Hz), '
+                              'but only %d%% of it is that low' % round(100 * low))
+    desk.key(*(['Up'] * (stopped[1] - 1)))
+    top = moved_to(stopped, stopped[0], 1)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
+                  'stone %d pushed by hand to the top of the board' % i)
+    return i, top
+
+
+def hears_buzz(desk, what):
+    start = desk.recorded_bytes()
+    desk.key('Up')
+    low, buzz = listen(desk, start, what)
+    if buzz < 0.5:
+        raise CheckFailed('after %s the buzz should be heard (most of the sound between 450 and 1300 Hz), '
+                          'but only %d%% of it is there' % (what, round(100 * buzz)))
+
+
+def no_sound_talk(desk):
+    about_sound = [line for line in desk.game_output() if re.search('pulse|audio|sound|pipewire', line, re.I)]
+    if about_sound:
+        raise CheckFailed('the game wrote about sound on the terminal:\n' + '\n'.join(about_sound))
+
+
+def keeps_playing(desk, origin, i, top, what):
+    """The game is alive and takes keys at once: the stone steps down and
+    back up again within a second."""
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended %s (status %d)' % (what, desk.game.returncode))
+    t0 = time.monotonic()
+    desk.key('Down')
+    down = moved_to(top, top[0], top[1] + 1)
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, down, STONE_RGB[i], ring=False) is None,
+                  'the stone to step down %s' % what, timeout=3)
+    desk.key('Up')
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
+                  'the stone to step up again %s' % what, timeout=3)
+    print('%s the game took two keys in %.1f s' % (what, time.monotonic() - t0))
+
+
+def sound_check(kind, late=False, restart=False):
+    def check(desk, args):
+        server = SoundServer(desk, kind)
+        try:
+            if not late:
+                server.start()
+            desk.start_game()
+            origin, layout, size = start_board(desk)
+            i, top = push_up_at_top(desk, origin, layout, size, hear_thump=not late)
+            if late:
+                # Cues while there is no server: silent, and nothing waits.
+                desk.key('Up', 'Up', 'Up')
+                keeps_playing(desk, origin, i, top, 'with no sound server')
+                server.start()
+            hears_buzz(desk, 'a stone pushed against the edge')
+            if restart:
+                # Killed while cues play, then started again.
+                pushes = subprocess.Popen(['xdotool', 'key', '--delay', '120'] + ['Up'] * 10, env=desk.env)
+                time.sleep(0.5)
+                server.kill()
+                pushes.wait(20)
+                keeps_playing(desk, origin, i, top, 'with the sound server killed')
+                server.start()
+                hears_buzz(desk, 'the sound server was started again and a stone pushed against the edge')
+            keeps_playing(desk, origin, i, top, 'at the end')
+            no_sound_talk(desk)
+        finally:
+            server.close()
+    return check
+
+
+# A private print service: its own socket, spool, configuration and logs in
+# the check's folder, with one queue, the default, that refuses every job.
+class PrintService:
+    QUEUE = 'patio_printer'
+    REASON = 'Out of stone-coloured paper'
+
+    def __init__(self, desk):
+        self.desk = desk
+        self.root = os.path.join(desk.tmp, 'cups')
+        self.socket = os.path.join(self.root, 'cups.sock')
+        self.proc = None
+
+    def start(self):
+        root = self.root
+        for d in ('etc', 'etc/ppd', 'etc/ssl', 'spool', 'spool/tmp', 'cache', 'state', 'state/certs', 'log',
+                  'serverbin/backend', 'printed'):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+        # The service's programs are the machine's, but for its one backend,
+        # which keeps every job it is given as a file in printed/.
+        for d in ('filter', 'daemon', 'cgi-bin', 'monitor', 'notifier', 'driver'):
+            if os.path.exists('/usr/lib/cups/' + d):
+                os.symlink('/usr/lib/cups/' + d, os.path.join(root, 'serverbin', d))
+        backend = os.path.join(root, 'serverbin', 'backend', 'keep')
+        with open(backend, 'w') as f:
+            f.write('#!/bin/sh\n[ $# -eq 0 ] && { echo "direct keep \\"Unknown\\" \\"Keeps jobs\\""; exit 0; }\n'
+                    'if [ -n "$6" ]; then cat "$6"; else cat; fi > "%s/printed/job-$1.pdf"\n' % root)
+        os.chmod(backend, 0o700)
+        with open(os.path.join(root, 'etc', 'cupsd.conf'), 'w') as f:
+            f.write('Listen %s\nLogLevel info\nBrowsing No\nWebInterface No\nDefaultAuthType None\n'
+                    '<Location />\n  Order allow,deny\n  Allow all\n</Location>\n'
+                    '<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n'
+                    % self.socket)
+        with open(os.path.join(root, 'etc', 'cups-files.conf'), 'w') as f:
+            f.write('ServerRoot %(r)s/etc\nServerBin %(r)s/serverbin\nRequestRoot %(r)s/spool\n'
+                    'TempDir %(r)s/spool/tmp\nCacheDir %(r)s/cache\nStateDir %(r)s/state\n'
+                    'AccessLog %(r)s/log/access_log\nErrorLog %(r)s/log/error_log\nPageLog %(r)s/log/page_log\n'
+                    'Printcap %(r)s/printcap\nSystemGroup root\n' % {'r': root})
+        env = dict(self.desk.env)
+        env.pop('DISPLAY')
+        env.pop('CUPS_SERVER')
+        self.proc = subprocess.Popen(['cupsd', '-f', '-c', os.path.join(root, 'etc', 'cupsd.conf'),
+                                      '-s', os.path.join(root, 'etc', 'cups-files.conf')],
+                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=_die_with_parent)
+        self.desk.env['CUPS_SERVER'] = self.socket
+        self.desk.wait_for(lambda: self.proc.poll() is not None or
+                           self.lp(['lpstat', '-r'], check=False).find('is running') >= 0,
+                           'the print service (cupsd) to come up', timeout=20)
+        if self.proc.poll() is not None:
+            raise CheckFailed('the print service (cupsd) ended at once; its log:\n' + self.log())
+        self.lp(['lpadmin', '-p', self.QUEUE, '-E', '-v', 'keep:/'])
+        self.lp(['lpadmin', '-d', self.QUEUE])
+        self.lp(['cupsreject', '-r', self.REASON, self.QUEUE])
+        status = self.lp(['lpstat', '-a', self.QUEUE])
+        if 'not accepting' not in status:
+            raise CheckFailed('the queue should refuse jobs, but lpstat says: ' + status.strip())
+        print(status.strip().splitlines()[0])
+
+    def lp(self, argv, check=True):
+        return self.desk.run(argv, check=check)
+
+    def log(self):
+        try:
+            return open(os.path.join(self.root, 'log', 'error_log')).read()[-3000:]
+        except OSError:
+            return '(no log)'
+
+    def jobs(self):
+        return self.lp(['lpstat', '-W', 'all', '-o']).strip()
+
+    def printed(self):
+        """The jobs the queue has printed, as their files."""
+        folder = os.path.join(self.root, 'printed')
+        return sorted(os.path.join(folder, n) for n in os.listdir(folder))
+
+    def close(self):
+        _stop(self.proc)
+
+
+def check_print_refused(desk, args):
+    service = PrintService(desk)
+    try:
+        service.start()
+        desk.start_game()
+        wait_for_title(desk)
+        desk.key('ctrl+p')
+        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the print dialog to get the keyboard focus')
+        time.sleep(0.5)  # the dialog asks the service for its printers
+        desk.key('Return')  # Print, on the default printer
+        box = new_window(desk, [desk.main_window, dialog], 'a message that the print job failed', DEFAULT_TIMEOUT)
+        text = message_text(desk, box)
+        expect_in(text, 'Failed to start print job.', 'the message')
+        expect_in(text, service.QUEUE, 'the message')
+        expect_in(text, 'not accepting jobs', 'the message, in the print service\'s words,')
+        print('the message says: %s' % ' / '.join(l for l in text.splitlines() if l and not l.startswith('---')))
+        desk.key('Return')
+        desk.wait_for(lambda: desk.game_windows() == [desk.main_window], 'the message to close, leaving no other box',
+                      describe=lambda: 'the windows %s are open' % desk.game_windows())
+        time.sleep(1.0)
+        if desk.game_windows() != [desk.main_window]:
+            raise CheckFailed('a second message followed the first: %s' % desk.game_windows())
+        if service.jobs():
+            raise CheckFailed('the refused job is queued after all: ' + service.jobs())
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended after the refused job (status %d)' % desk.game.returncode)
+        # The queue takes jobs again: the next Ctrl+P prints one page, once.
+        service.lp(['cupsaccept', service.QUEUE])
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        desk.key('ctrl+p')
+        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
+        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                      'the print dialog to get the keyboard focus')
+        time.sleep(0.5)
+        desk.key('Return')
+        desk.wait_for(lambda: service.printed() and desk.game_windows() == [desk.main_window],
+                      'the job to be printed', describe=lambda: 'the queue has printed %d jobs, the game shows %s'
+                      % (len(service.printed()), desk.game_windows()))
+        time.sleep(1.0)
+        if len(service.printed()) != 1:
+            raise CheckFailed('one Ctrl+P printed %d jobs' % len(service.printed()))
+        with open(service.printed()[0], 'rb') as f:
+            pdf = f.read()
+        if not pdf.startswith(b'%PDF') or pdf.count(b'/Type /Page\n') != 1:
+            raise CheckFailed('the printed job is no one-page PDF (%d bytes)' % len(pdf))
+        print('the queue taking jobs again printed one job of one page')
+        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+        start_board(desk)
+    finally:
+        service.close()
 
 
 # --- Players' desktops: mutter, i3, xfwm4 with its panel ---------------------
@@ -2153,7 +2619,6 @@ def check_players_desktop(desk, args):
         desk.wm_name, desk.width, desk.height, size[0], size[1], origin, len(desk.window_actions())))
 
 
-
 # Screen changes and scales under X ------------------------------------------
 
 def _stop_game(desk):
@@ -2293,6 +2758,1107 @@ def check_scaled(k):
     return check
 
 
+# --- sway and kwin: Wayland compositors run by an ordinary user ----------------
+
+# Evdev key codes of the keys the checks press, by their xdotool names.
+EVDEV_KEYS = {'space': 57, 'End': 107, 'F1': 59, 'Right': 106, 'Left': 105, 'Up': 103, 'Down': 108,
+              'Escape': 1, 'Return': 28}
+
+# A user that owns nothing: the compositors refuse to run as root, and CI
+# runs as root.
+UNPRIVILEGED_USER = 'nobody'
+
+
+def window_state_reached(desk, test, what, state):
+    """Waits a little for a window action to take effect; a window that
+    keeps its size is the game's business, judged by the board after it."""
+    try:
+        desk.wait_for(test, what, timeout=5)
+    except CheckFailed:
+        print('  (waited 5 s for %s; it is %s)' % (what, state()))
+
+
+class CompositorDesktop(Desktop):
+    """A Wayland compositor of the check's own with its XWayland, run as an
+    unprivileged user in a session folder that user owns (runtime folder and
+    home); the game runs as the check's own user, natively (WAYLAND_DISPLAY is
+    the compositor's socket, by its full path) or with platform xcb through
+    XWayland. Keys and the mouse come from slabix_wlinput, a client of the
+    compositor's virtual input protocol, for Wayland and X windows alike.
+    Screenshots are in device pixels; scale is the output's scale, pointer
+    positions are given in device pixels too."""
+
+    NAME = 'compositor'
+
+    def __init__(self, slabix, width, height, scale=1, **options):
+        super().__init__(slabix, width, height, **options)
+        self.output_scale = scale
+        self.compositor = self.input = None
+        self.main_window = None
+        self.game_out = self.game_err = None
+        self.helpers = []
+        pw = pwd.getpwnam(UNPRIVILEGED_USER)
+        self.uid, self.gid = pw.pw_uid, pw.pw_gid
+        # The user may pass through the check's folder, not read it.
+        os.chmod(self.tmp, 0o711)
+        self.session = os.path.join(self.tmp, 'session')
+        self.session_runtime = os.path.join(self.session, 'runtime')
+        self.session_home = os.path.join(self.session, 'home')
+        for d in (self.session, self.session_runtime, self.session_home):
+            os.makedirs(d, mode=0o700)
+            os.chown(d, self.uid, self.gid)
+        self.log_path = os.path.join(self.tmp, self.NAME + '.log')
+
+    @property
+    def logical_size(self):
+        return int(round(self.width / self.output_scale)), int(round(self.height / self.output_scale))
+
+    def as_user(self):
+        return ['setpriv', '--reuid=%d' % self.uid, '--regid=%d' % self.gid, '--clear-groups',
+                '--pdeathsig=SIGKILL']
+
+    def user_env(self):
+        env = {'PATH': '/usr/local/bin:/usr/bin:/bin', 'HOME': self.session_home,
+               'XDG_RUNTIME_DIR': self.session_runtime, 'LANG': 'C.UTF-8',
+               'XDG_CONFIG_HOME': os.path.join(self.session_home, '.config')}
+        return env
+
+    def user_file(self, name, text):
+        path = os.path.join(self.session_home, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, 'w') as f:
+            f.write(text)
+        for d in [path] + [p for p in (os.path.dirname(path),) if p != self.session_home]:
+            os.chown(d, self.uid, self.gid)
+        return path
+
+    def spawn_user(self, argv, env, log=None):
+        out = open(log, 'ab') if log else subprocess.DEVNULL
+        try:
+            proc = subprocess.Popen(self.as_user() + argv, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                    stdin=subprocess.DEVNULL, cwd=self.session_home,
+                                    preexec_fn=_die_with_parent)
+        finally:
+            if log:
+                out.close()
+        self.helpers.append(proc)
+        return proc
+
+    def compositor_log(self):
+        try:
+            with open(self.log_path, errors='replace') as f:
+                return f.read()
+        except FileNotFoundError:
+            return ''
+
+    def __enter__(self):
+        try:
+            self.cursor_env = {}
+            socket, display = self._start_compositor()
+            self.display = display
+            # XWayland lets in the session's user alone; the game is the
+            # check's.
+            me = pwd.getpwuid(os.getuid()).pw_name
+            xenv = dict(self.user_env(), DISPLAY=display)
+            self.wait_for(lambda: subprocess.run(self.as_user() + ['xhost', '+si:localuser:' + me], env=xenv,
+                                                 capture_output=True, timeout=20).returncode == 0,
+                          'XWayland to let the check\'s user in')
+            self.env = self._env()
+            self.env.update(self.cursor_env)
+            self.env.update(WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE='wayland')
+            self._start_input()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def close(self):
+        _stop(self.game)
+        if self.input:
+            try:
+                self.input.stdin.close()
+            except OSError:
+                pass
+            _stop(self.input)
+        _stop(self.compositor, grace=5.0)
+        for proc in reversed(self.helpers):
+            _stop(proc)
+        super().close()
+
+    def _start_input(self):
+        tool = os.path.join(os.path.dirname(self.slabix), 'slabix_wlinput')
+        if not os.access(tool, os.X_OK):
+            raise CheckFailed('the input client %s is not built' % tool)
+        # It runs as the session's user, from a copy that user can reach: a
+        # compositor may offer its input protocols to its own user only.
+        copy = os.path.join(self.session, 'slabix_wlinput')
+        shutil.copyfile(tool, copy)
+        os.chmod(copy, 0o755)
+        keymap = subprocess.run(['xkbcli', 'compile-keymap', '--layout', 'us'], capture_output=True,
+                                text=True, check=True, timeout=20).stdout
+        keymap = self.user_file('keymap.xkb', keymap)
+        env = self.user_env()
+        env['WAYLAND_DISPLAY'] = self.env['WAYLAND_DISPLAY']
+        self.input = subprocess.Popen(self.as_user() + [copy, keymap], env=env, stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                      cwd=self.session_home, preexec_fn=_die_with_parent)
+        ready = self.input.stdout.readline()
+        if not ready.startswith('ready'):
+            raise CheckFailed('the input client did not start: %s' % (ready + self.input.stderr.read()).strip())
+
+    def send(self, *commands):
+        """Commands to the input client, each acknowledged once the
+        compositor has had it."""
+        for c in commands:
+            self.input.stdin.write(c + '\n')
+        self.input.stdin.flush()
+        for c in commands:
+            answer = self.input.stdout.readline().strip()
+            if answer != 'ok':
+                raise CheckFailed('the input client answered "%s" to "%s"' % (answer, c))
+
+    # The game ---------------------------------------------------------------
+
+    def start_game(self, args=(), platform=None):
+        env = dict(self.env)
+        if platform:
+            env['QT_QPA_PLATFORM'] = platform
+        self.platform = platform
+        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
+        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
+        self.game = subprocess.Popen([self.slabix] + list(args), env=env, stdout=self.game_out,
+                                     stderr=self.game_err, preexec_fn=_die_with_parent)
+
+    def stop_game(self):
+        _stop(self.game)
+        self.game = None
+        for f in (self.game_out, self.game_err):
+            if f:
+                f.close()
+        self.game_out = self.game_err = None
+
+    def game_windows(self):
+        """The game's X windows through XWayland; none natively."""
+        return super().game_windows() if getattr(self, 'platform', None) == 'xcb' else []
+
+    def x_client_width(self):
+        """Width of the game's X window (its client area, in device
+        pixels), or None natively."""
+        if getattr(self, 'platform', None) != 'xcb':
+            return None
+        wid = self.wait_for(lambda: self.game_windows()[:1], 'the game window on XWayland')[0]
+        return self.window_geometry(wid)[2]
+
+    # Input ------------------------------------------------------------------
+
+    def key(self, *keys, delay=30):
+        for k in keys:
+            if k not in EVDEV_KEYS:
+                raise CheckFailed('no key code for %s' % k)
+        self.send(*('key %d' % EVDEV_KEYS[k] for k in keys))
+
+    def pointer_to(self, x, y):
+        lw, lh = self.logical_size
+        s = self.output_scale
+        self.send('move %d %d %d %d' % (int(x / s), int(y / s), lw, lh))
+
+    def press(self, x, y):
+        self.pointer_to(x, y)
+        self.send('down %d' % BTN_LEFT)
+
+    def release(self):
+        self.send('up %d' % BTN_LEFT)
+
+    def move(self, start, end, step=6):
+        x, y = start
+        commands = []
+        lw, lh = self.logical_size
+        s = self.output_scale
+        while (x, y) != tuple(end):
+            x += max(-step, min(step, end[0] - x))
+            y += max(-step, min(step, end[1] - y))
+            commands.append('move %d %d %d %d' % (int(x / s), int(y / s), lw, lh))
+        for k in range(0, len(commands), 20):
+            self.send(*commands[k:k + 20])
+
+    def park_pointer(self):
+        """The pointer in the screen's bottom left corner, off the game screen."""
+        self.pointer_to(0, self.height - 1)
+
+    # Screenshots ------------------------------------------------------------
+
+    def save_shot_png(self, path):
+        return self.save_last_shot(path)
+
+
+# Cursor names a program asks for over the game and the desktop.
+CURSOR_NAMES = ('left_ptr', 'default', 'arrow', 'top_left_arrow', 'left_arrow', 'pointer', 'hand1', 'hand2',
+                'text', 'xterm', 'fleur', 'grabbing', 'closedhand', 'openhand', 'move', 'all-scroll',
+                'watch', 'wait', 'progress', 'left_ptr_watch', 'col-resize', 'row-resize', 'n-resize',
+                's-resize', 'e-resize', 'w-resize', 'ne-resize', 'nw-resize', 'se-resize', 'sw-resize',
+                'ns-resize', 'ew-resize', 'nesw-resize', 'nwse-resize', 'size_ver', 'size_hor',
+                'size_bdiag', 'size_fdiag', 'sb_v_double_arrow', 'sb_h_double_arrow', 'top_side',
+                'bottom_side', 'left_side', 'right_side', 'top_left_corner', 'top_right_corner',
+                'bottom_left_corner', 'bottom_right_corner', 'not-allowed', 'forbidden', 'crosshair')
+
+
+def write_blank_cursor_theme(folder, name):
+    """An Xcursor theme whose every pointer is one transparent pixel: a
+    compositor that draws the pointer into its screenshots then draws
+    nothing."""
+    image = struct.pack('<9I', 36, 0xfffd0002, 24, 1, 1, 1, 0, 0, 0) + struct.pack('<I', 0)
+    data = b'Xcur' + struct.pack('<3I', 16, 0x10000, 1) + struct.pack('<3I', 0xfffd0002, 24, 28) + image
+    cursors = os.path.join(folder, name, 'cursors')
+    os.makedirs(cursors, exist_ok=True)
+    with open(os.path.join(folder, name, 'index.theme'), 'w') as f:
+        f.write('[Icon Theme]\nName=%s\n' % name)
+    for cursor in CURSOR_NAMES:
+        with open(os.path.join(cursors, cursor), 'wb') as f:
+            f.write(data)
+
+
+class SwayDesktop(CompositorDesktop):
+    """sway headless (its pixman renderer) with the player's default
+    configuration, its bar included; screenshots with grim, window commands
+    with swaymsg."""
+
+    NAME = 'sway'
+
+    def _start_compositor(self):
+        with open('/etc/sway/config') as f:
+            lines = [line for line in f.read().splitlines()
+                     if not re.match(r'\s*include /etc/sway/config\.d', line)
+                     and not re.match(r'\s*output \* bg ', line)]
+        # A plain background (the default wallpaper is another package), the
+        # check's screen, and XWayland.
+        lines += ['output * bg #3f5f7f solid_color',
+                  'output HEADLESS-1 resolution %dx%d scale %g' % (self.width, self.height, self.output_scale),
+                  'xwayland enable']
+        config = self.user_file('sway.conf', '\n'.join(lines) + '\n')
+        icons = os.path.join(self.session_home, 'icons')
+        write_blank_cursor_theme(icons, 'slabix-blank')
+        for folder, dirs, files in os.walk(icons):
+            for f in [folder] + [os.path.join(folder, n) for n in files]:
+                os.chown(f, self.uid, self.gid)
+        self.cursor_env = dict(XCURSOR_PATH=icons, XCURSOR_THEME='slabix-blank', XCURSOR_SIZE='24')
+        env = self.user_env()
+        env.update(WLR_BACKENDS='headless', WLR_LIBINPUT_NO_DEVICES='1', WLR_RENDERER='pixman',
+                   **self.cursor_env)
+        self.compositor = self.spawn_user(['sway', '-c', config], env, self.log_path)
+        self.helpers.remove(self.compositor)
+        rt = self.session_runtime
+
+        def sockets():
+            if self.compositor.poll() is not None:
+                raise CheckFailed('sway ended at once: %s' % self.compositor_log()[-2000:])
+            way = [p for p in glob.glob(os.path.join(rt, 'wayland-*')) if not p.endswith('.lock')]
+            ipc = glob.glob(os.path.join(rt, 'sway-ipc.*.sock'))
+            return way and ipc and (way[0], ipc[0])
+        socket, self.ipc = self.wait_for(sockets, 'sway to come up', timeout=20)
+        # XWayland starts when its first client comes; sway names its display.
+        marker = os.path.join(rt, 'x-display')
+        self.swaymsg('exec', 'echo $DISPLAY > %s.tmp && mv %s.tmp %s' % (marker, marker, marker))
+
+        def display():
+            try:
+                with open(marker) as f:
+                    return f.read().strip()
+            except FileNotFoundError:
+                return None
+        return socket, self.wait_for(display, 'sway to name its X display')
+
+    def swaymsg(self, *args, kind=None):
+        argv = ['swaymsg', '-s', self.ipc] + (['-t', kind] if kind else []) + list(args)
+        res = subprocess.run(argv, capture_output=True, text=True, timeout=20)
+        if res.returncode != 0:
+            raise CheckFailed('swaymsg %s failed: %s' % (' '.join(args), (res.stdout + res.stderr).strip()))
+        return res.stdout
+
+    def tree_windows(self):
+        """(node, workspace name) of every window in sway's tree."""
+        import json
+        found = []
+
+        def walk(node, ws):
+            if node.get('type') == 'workspace':
+                ws = node.get('name')
+            if node.get('pid') is not None:
+                found.append((node, ws))
+            for child in node.get('nodes', []) + node.get('floating_nodes', []):
+                walk(child, ws)
+        walk(json.loads(self.swaymsg(kind='get_tree')), None)
+        return found
+
+    def game_node(self):
+        if self.game is None:
+            return None
+        for node, ws in self.tree_windows():
+            if node.get('pid') == self.game.pid:
+                return node
+        return None
+
+    def on_game(self, command):
+        self.swaymsg('[pid=%d] %s' % (self.game.pid, command))
+
+    # The game's window ----------------------------------------------------------
+
+    def game_node_now(self):
+        return self.wait_for(self.game_node, 'the game window in sway\'s tree')
+
+    def client_width(self):
+        """Width of the game window's client area, in device pixels."""
+        return self.x_client_width() or int(round(self.game_node_now()['window_rect']['width'] * self.output_scale))
+
+    def frame_problem(self):
+        """None when the game window's frame (title bar and borders) lies on
+        the screen and the window is maximised; else what is wrong."""
+        node = self.game_node_now()
+        r = node['rect']
+        lw, lh = self.logical_size
+        if r['x'] < 0 or r['y'] < 0 or r['x'] + r['width'] > lw or r['y'] + r['height'] > lh:
+            return 'the frame %s is not on the %dx%d screen' % (r, lw, lh)
+        # sway's own maximised window: tiled, alone on its workspace.
+        if node['type'] != 'con':
+            return 'the window is not tiled (it is a %s)' % node['type']
+        return None
+
+    def window_actions(self):
+        def tree_says(test, what):
+            return lambda: window_state_reached(self, lambda: test(self.game_node_now()),
+                                                'sway to show the game window ' + what,
+                                                lambda: self.game_node_now()['rect'])
+
+        def act(command, test, what):
+            def do():
+                self.on_game(command)
+                tree_says(test, what)()
+            return do
+
+        def workspace_and_back():
+            self.swaymsg('workspace 2')
+            self.wait_for(lambda: not self.game_node_now().get('visible'), 'the game window hidden on workspace 2')
+            self.swaymsg('workspace 1')
+            tree_says(lambda n: n.get('visible'), 'visible again on workspace 1')()
+        return [
+            ('floating enable (out of the tiling)', act('floating enable', lambda n: n['type'] == 'floating_con',
+                                                         'floating'), False),
+            ('resize set 1000 700', act('resize set 1000 700', lambda n: n['rect']['width'] == 1000,
+                                        '1000 pixels wide'), False),
+            ('floating disable (back into the tiling)', act('floating disable', lambda n: n['type'] == 'con',
+                                                             'tiled'), True),
+            ('fullscreen enable', act('fullscreen enable', lambda n: n.get('fullscreen_mode') == 1,
+                                      'fullscreen'), False),
+            ('fullscreen disable', act('fullscreen disable', lambda n: n.get('fullscreen_mode') == 0,
+                                       'not fullscreen'), True),
+            ('workspace 2 and back', workspace_and_back, True),
+        ]
+
+    def shot(self, full=False):
+        env = dict(self.env)
+        res = subprocess.run(['grim', '-t', 'ppm', '-'], env=env, capture_output=True, timeout=30)
+        data = res.stdout
+        m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+        if not m or len(data) - m.end() != int(m.group(1)) * int(m.group(2)) * 3:
+            raise CheckFailed('could not take a screenshot with grim: %s' % res.stderr.decode(errors='replace'))
+        # The output's size, also after a change of its resolution.
+        self.width, self.height = int(m.group(1)), int(m.group(2))
+        raw = data[m.end():]
+        self.last_shot = Shot(raw, self.width, self.height)
+        return self.last_shot
+
+
+class KwinDesktop(CompositorDesktop):
+    """kwin_wayland on its virtual backend with its own decorations, on a
+    session bus of its own; screenshots through its ScreenShot2 interface,
+    window commands as kwin scripts. With x11_scales_itself, XWayland is told
+    to leave the scaling to the X clients (the setting a player picks for
+    sharp X programs), and X clients get the scale as their font dpi."""
+
+    NAME = 'kwin'
+    SOCKET = 'slabix-kwin'
+
+    def __init__(self, slabix, width, height, x11_scales_itself=False, **options):
+        super().__init__(slabix, width, height, **options)
+        self.x11_scales_itself = x11_scales_itself
+        self.scripts = 0
+        self.shooter = None
+
+    def _start_compositor(self):
+        # The installed binary carries a file capability that a container
+        # cannot grant; a copy has none.
+        binary = os.path.join(self.session, 'kwin_wayland')
+        shutil.copyfile(shutil.which('kwin_wayland'), binary)
+        os.chmod(binary, 0o755)
+        rc = '[Desktops]\nNumber=2\nRows=1\n\n[Compositing]\nAnimationSpeed=0\n'
+        if self.x11_scales_itself:
+            rc += '\n[Xwayland]\nScale=%g\n' % self.output_scale
+        self.user_file('.config/kwinrc', rc)
+        env = self.user_env()
+        bus = os.path.join(self.session_runtime, 'bus')
+        self.spawn_user(['dbus-daemon', '--session', '--address=unix:path=' + bus, '--nofork', '--nopidfile'],
+                        env)
+        self.wait_for(lambda: os.path.exists(bus), 'the session bus of kwin to come up')
+        self.bus_address = 'unix:path=' + bus
+        env.update(DBUS_SESSION_BUS_ADDRESS=self.bus_address, XDG_CURRENT_DESKTOP='KDE',
+                   KWIN_SCREENSHOT_NO_PERMISSION_CHECKS='1', KWIN_WAYLAND_NO_PERMISSION_CHECKS='1',
+                   XDG_SESSION_TYPE='wayland')
+        lw, lh = self.logical_size
+        self.compositor = self.spawn_user(
+            [binary, '--virtual', '--width', str(lw), '--height', str(lh), '--scale', '%g' % self.output_scale,
+             '--xwayland', '--socket', self.SOCKET, '--no-lockscreen'], env, self.log_path)
+        self.helpers.remove(self.compositor)
+        socket = os.path.join(self.session_runtime, self.SOCKET)
+
+        def up():
+            if self.compositor.poll() is not None:
+                raise CheckFailed('kwin_wayland ended at once: %s' % self.compositor_log()[-2000:])
+            return os.path.exists(socket) and self.bus_call(
+                ['gdbus', 'introspect', '--session', '-d', 'org.kde.KWin', '-o', '/org/kde/KWin/ScreenShot2'],
+                check=False).find('CaptureWorkspace') >= 0
+        self.wait_for(up, 'kwin_wayland and its screenshot interface to come up', timeout=30)
+        display = self.wait_for(self._xwayland_display, 'the X server of kwin (XWayland)', timeout=20)
+        if self.x11_scales_itself:
+            # What the desktop's settings give X programs: the scale as dpi.
+            res = subprocess.run(self.as_user() + ['xrdb', '-merge'], env=dict(self.user_env(), DISPLAY=display),
+                                 input='Xft.dpi: %d\n' % round(96 * self.output_scale), text=True,
+                                 capture_output=True, timeout=20)
+            if res.returncode != 0:
+                raise CheckFailed('xrdb could not give XWayland the scale: ' + res.stderr.strip())
+        return socket, display
+
+    def _xwayland_display(self):
+        for pid in os.listdir('/proc'):
+            if not pid.isdigit():
+                continue
+            try:
+                with open('/proc/%s/stat' % pid) as f:
+                    ppid = int(f.read().rsplit(')', 1)[1].split()[1])
+                if ppid != self.compositor.pid:
+                    continue
+                with open('/proc/%s/cmdline' % pid, 'rb') as f:
+                    argv = f.read().split(b'\0')
+            except (OSError, ValueError, IndexError):
+                continue
+            if argv and os.path.basename(argv[0]) == b'Xwayland':
+                found = [a.decode() for a in argv[1:] if re.match(rb':\d+$', a)]
+                if found and os.path.exists('/tmp/.X11-unix/X' + found[0][1:]):
+                    return found[0]
+        return None
+
+    def bus_call(self, argv, check=True, input=None):
+        env = self.user_env()
+        env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
+        res = subprocess.run(self.as_user() + argv, env=env, capture_output=True, timeout=30,
+                             input=input, cwd=self.session_home)
+        if check and res.returncode != 0:
+            raise CheckFailed('%s failed: %s' % (' '.join(argv[:4]), res.stderr.decode(errors='replace').strip()))
+        return res.stdout.decode(errors='replace') if isinstance(res.stdout, bytes) else res.stdout
+
+    def script(self, body):
+        """Runs a kwin script; returns the lines it printed with out(...)."""
+        self.scripts += 1
+        tag = 'SLABIX%d' % self.scripts
+        text = ('function out(s) { print("%s " + s); }\ntry {\n%s\n} catch (e) { out("error " + e); }\n'
+                'print("%s-END");\n' % (tag, body, tag))
+        path = self.user_file('script%d.js' % self.scripts, text)
+        reply = self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting',
+                               '-m', 'org.kde.kwin.Scripting.loadScript', path, tag])
+        m = re.search(r'\((-?\d+),\)', reply)
+        if not m or int(m.group(1)) < 0:
+            raise CheckFailed('kwin did not load a script: ' + reply)
+        self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/' + m.group(1),
+                       '-m', 'org.kde.kwin.Script.run'])
+        log = self.wait_for(lambda: (tag + '-END') in self.compositor_log() and self.compositor_log(),
+                            'kwin to run a script')
+        self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Scripting',
+                       '-m', 'org.kde.kwin.Scripting.unloadScript', tag], check=False)
+        lines = [line.split(tag + ' ', 1)[1] for line in log.splitlines() if (tag + ' ') in line]
+        errors = [line for line in lines if line.startswith('error ')]
+        if errors:
+            raise CheckFailed('a kwin script failed: %s' % errors[0])
+        return lines
+
+    def game_client(self):
+        """The script expression of the game's window (undefined while none)."""
+        return ('(function () { var cs = workspace.clientList(); for (var i = 0; i < cs.length; ++i) '
+                'if (cs[i].pid == %d && cs[i].normalWindow) return cs[i]; })()' % self.game.pid)
+
+    def on_game(self, body):
+        return self.script('var c = %s;\nif (c) { %s }' % (self.game_client(), body))
+
+    def game_geometry(self):
+        out = self.on_game('var g = c.frameGeometry; out(g.x + " " + g.y + " " + g.width + " " + g.height + '
+                           '" " + c.maximizeMode + " " + c.fullScreen + " " + c.desktop);')
+        return out[0].split() if out else None
+
+    # The game's window ----------------------------------------------------------
+
+    def game_state(self):
+        """x, y, width, height of the frame and of the surface, whether the
+        frame fills the maximised area, full screen, and the current desktop."""
+        out = self.on_game('var g = c.frameGeometry, k = c.bufferGeometry; out([g.x, g.y, g.width, g.height, '
+                           'k.x, k.y, k.width, k.height, '
+                           '(function (a) { return a.x == g.x && a.y == g.y && a.width == g.width && '
+                           'a.height == g.height ? 1 : 0; })(workspace.clientArea(KWin.MaximizeArea, c)), '
+                           'c.fullScreen ? 1 : 0, '
+                           'workspace.currentDesktop].map(function (v) { return Number(v); }).join(" "));')
+        return [float(v) for v in out[0].split()] if out else None
+
+    def client_width(self):
+        state = self.wait_for(self.game_state, 'the game window in kwin')
+        return self.x_client_width() or int(round(state[6] * self.output_scale))
+
+    def frame_problem(self):
+        """None when the game window's frame (title bar and borders) lies on
+        the screen and the window is maximised; else what is wrong."""
+        state = self.wait_for(self.game_state, 'the game window in kwin')
+        x, y, w, h = state[:4]
+        lw, lh = self.logical_size
+        if x < 0 or y < 0 or x + w > lw or y + h > lh:
+            return 'the frame (%d, %d, %dx%d) is not on the %dx%d screen' % (x, y, w, h, lw, lh)
+        if state[8] != 1:
+            return 'the window (%d, %d, %dx%d) is not maximised' % (x, y, w, h)
+        return None
+
+    def window_actions(self):
+        def act(body, test, what):
+            def do():
+                self.on_game(body)
+                window_state_reached(self, lambda: (lambda s: s and test(s))(self.game_state()),
+                                     'kwin to show the game window ' + what, self.game_state)
+            return do
+
+        def desktop_and_back():
+            self.script('workspace.currentDesktop = 2;')
+            self.wait_for(lambda: self.game_state()[10] == 2, 'kwin on desktop 2')
+            self.script('workspace.currentDesktop = 1;')
+            self.wait_for(lambda: self.game_state()[10] == 1, 'kwin back on desktop 1')
+        return [
+            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored'), False),
+            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
+            ('a resize to 1000x700', act('c.setMaximize(false, false); c.frameGeometry = '
+                                         '{x: 40, y: 40, width: 1000, height: 700};',
+                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700'), False),
+            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
+            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen'), False),
+            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen'), True),
+            ('desktop 2 and back', desktop_and_back, True),
+        ]
+
+    # Screenshots of the whole workspace at its device pixels, taken by a
+    # helper that runs as the session's user (the bus is that user's) for as
+    # long as the check: one for each line on its stdin, written to its
+    # stdout as a line "width height stride format byte-count" and the bytes.
+    SHOT_HELPER = r'''
+import os, sys, gi
+gi.require_version('Gio', '2.0')
+from gi.repository import Gio, GLib
+bus = Gio.DBusConnection.new_for_address_sync(
+    os.environ['DBUS_SESSION_BUS_ADDRESS'],
+    Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+out = sys.stdout.buffer
+for line in sys.stdin:
+    r, w = os.pipe()
+    fds = Gio.UnixFDList.new_from_array([w])
+    options = {'native-resolution': GLib.Variant('b', True), 'include-cursor': GLib.Variant('b', False)}
+    try:
+        reply, _ = bus.call_with_unix_fd_list_sync(
+            'org.kde.KWin', '/org/kde/KWin/ScreenShot2', 'org.kde.KWin.ScreenShot2', 'CaptureWorkspace',
+            GLib.Variant('(a{sv}h)', (options, 0)), GLib.VariantType('(a{sv})'), Gio.DBusCallFlags.NONE,
+            20000, fds, None)
+    except GLib.Error as e:
+        del fds
+        os.close(r)
+        out.write(('error %s\n' % e.message.replace('\n', ' ')).encode())
+        out.flush()
+        continue
+    # The list owns the write end; with it gone, the read ends with kwin's copy.
+    del fds
+    info = reply.unpack()[0]
+    chunks = []
+    while True:
+        c = os.read(r, 1 << 20)
+        if not c:
+            break
+        chunks.append(c)
+    os.close(r)
+    data = b''.join(chunks)
+    out.write(('%d %d %d %d %d\n' % (info['width'], info['height'], info['stride'], info['format'],
+                                      len(data))).encode())
+    out.write(data)
+    out.flush()
+'''
+
+    def shot(self, full=False):
+        if self.shooter is None:
+            # The helper needs the system's python3 with its GObject bindings.
+            python = shutil.which('python3', path='/usr/bin:/bin') or 'python3'
+            env = self.user_env()
+            env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
+            self.shooter = subprocess.Popen(self.as_user() + [python, '-c', self.SHOT_HELPER], env=env,
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, cwd=self.session_home,
+                                            preexec_fn=_die_with_parent)
+            self.helpers.append(self.shooter)
+        self.shooter.stdin.write(b'shot\n')
+        self.shooter.stdin.flush()
+        head = self.shooter.stdout.readline().decode(errors='replace')
+        try:
+            w, h, stride, fmt, n = (int(v) for v in head.split())
+        except ValueError:
+            if not head:
+                head = self.shooter.stderr.read().decode(errors='replace')[-800:]
+            raise CheckFailed('could not take a screenshot through kwin: %s' % head.strip())
+        pixels = self.shooter.stdout.read(n)
+        if (w, h) != (self.width, self.height) or fmt not in (5, 6) or len(pixels) < stride * h:
+            raise CheckFailed('kwin gave a %dx%d screenshot (format %d), expected %dx%d'
+                              % (w, h, fmt, self.width, self.height))
+        # ARGB32 words, little-endian: B, G, R, A in memory.
+        rows = [pixels[y * stride:y * stride + 4 * w] for y in range(h)]
+        bgra = b''.join(rows)
+        raw = bytearray(w * h * 3)
+        raw[0::3] = bgra[2::4]
+        raw[1::3] = bgra[1::4]
+        raw[2::3] = bgra[0::4]
+        self.last_shot = Shot(bytes(raw), w, h)
+        return self.last_shot
+
+
+def with_vertical_unit(size):
+    """(width, height, unit) of a game screen from cost_box, its unit the
+    vertical one (m_nUnitY): 13 or 14 where the cost box's width gives 14."""
+    w, h = size[0], size[1]
+    return (w, h, 12 if w < 1276 else (14 if h > 960 else 13) if w < 1596 else 16)
+
+
+def title_box(shot):
+    """(left, top, right, bottom) of the title screen on the screen: the
+    rows whose longest pale yellow run is 1000 pixels or more, as wide as the
+    first of them (a margin row, without text); None when there is none."""
+    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b'){1000,}')
+    top = bottom = span = None
+    for y in range(shot.height):
+        best = None
+        for m in pale.finditer(shot.row(y, 0, shot.width)):
+            start = m.start() + (-m.start() % 3)
+            end = start + (m.end() - start) // 3 * 3
+            if end - start >= 3000 and (best is None or end - start > 3 * (best[1] - best[0])):
+                best = (start // 3, end // 3)
+        if best:
+            if top is None:
+                top, span = y, best
+            bottom = y + 1
+    return None if top is None else (span[0], top, span[1], bottom)
+
+
+def title_problem(shot, box):
+    """None when the title screen at box is shown whole: its outer rows and
+    columns pale yellow all along, the edge round it, all inside the screen;
+    else what is wrong."""
+    l, t, r, b = box
+    if l < 1 or t < 1 or r > shot.width - 1 or b > shot.height - 1:
+        return 'the title screen %s reaches the edge of the %dx%d screen: it is cut off' % (
+            box, shot.width, shot.height)
+    if not shot.is_filled((l, b - 1, r, b), PALE_YELLOW):
+        return 'the bottom row of the title screen %s is not pale yellow all along' % (box,)
+    if not (shot.is_filled((l, t, l + 1, b), PALE_YELLOW) and shot.is_filled((r - 1, t, r, b), PALE_YELLOW)):
+        return 'the left or right column of the title screen %s is not pale yellow all along' % (box,)
+    if any(shot.px(x, y) == PALE_YELLOW for x, y in ((l - 1, t), (r, t), (l, t - 1), (l, b), (r - 1, b))):
+        return 'the title screen %s has no edge round it' % (box,)
+    return None
+
+
+def wait_first_title(desk, what):
+    """The title screen from the game's first paint on, whole: no red notice
+    on any screenshot before it or on it. Returns its box once it holds."""
+    seen = {'red': False, 'box': None}
+
+    def title():
+        shot = desk.shot()
+        if shot.shares((0, 0, shot.width, shot.height), step=8).get('red', 0) > 0.02:
+            seen['red'] = True
+        if desk.game.poll() is not None:
+            raise CheckFailed('%s the game ended (status %d)' % (what, desk.game.returncode))
+        box, seen['box'] = seen['box'], title_box(shot)
+        return box is not None and box == seen['box'] and box
+    box = desk.wait_for(title, 'the pale yellow title screen %s' % what,
+                        describe=lambda: desk.last_shot.describe(), timeout=25)
+    if seen['red']:
+        raise CheckFailed('%s a red notice was on the screen before the title screen' % what)
+    problem = title_problem(desk.last_shot, box)
+    if problem:
+        raise CheckFailed('%s %s' % (what, problem))
+    if desk.last_shot.count(RED, box) > 0:
+        raise CheckFailed('%s the title screen has red on it: %s' % (what, desk.last_shot.describe()))
+    return box
+
+
+def expected_game_width(client_width, k):
+    """The game screen's width that the shell chooses for a client area
+    client_width device pixels wide, at k device pixels a game pixel."""
+    return min(1600, (client_width - 4) // k)
+
+
+def scaled_board(shot, size):
+    """Where a scaled-down board shows the game screen: (left, top, right,
+    bottom, factor) from the patio's dirt, or None where there is no patio."""
+    dirt = re.compile(b'(?:' + re.escape(bytes(DIRT)) + b'){40,}')
+    top = bottom = left = right = None
+    for y in range(0, shot.height):
+        runs = [(m.start() + (-m.start() % 3)) // 3 for m in dirt.finditer(shot.row(y, 0, shot.width))]
+        ends = [(m.end() - (m.end() - m.start()) % 3) // 3 for m in dirt.finditer(shot.row(y, 0, shot.width))]
+        if runs:
+            top = y if top is None else top
+            bottom = y + 1
+            left = min(runs) if left is None else min(left, min(runs))
+            right = max(ends) if right is None else max(right, max(ends))
+    if top is None:
+        return None
+    f = (right - left) / 552.0
+    if abs((bottom - top) - 288 * f) > 3:
+        return None
+    gl, gt = left - 451 * f, top - 351 * f
+    return (gl, gt, gl + size[0] * f, gt + size[1] * f, f)
+
+
+def board_problem(desk, origin, size, dirt, back=False):
+    """None when the board of the game screen (origin, size) shows whole:
+    at its own size (centred in the window's area, so where it was once the
+    window is back as it was, with back), with as much dirt, or scaled down
+    to fit with its aspect kept, its bottom right corner (the cost box) on
+    the screen; else what is wrong."""
+    shot = desk.shot()
+    if desk.game.poll() is not None:
+        raise CheckFailed('the game ended (status %d)' % desk.game.returncode)
+    now = find_patio(shot)
+    if now is not None:
+        if back and now != origin:
+            return 'the board is at %s, not where it was at first, %s' % (now, origin)
+        if now[0] + size[0] > shot.width or now[1] + size[1] > shot.height:
+            return ('the %dx%d game screen at %s runs off the %dx%d screen: its last %d rows and %d columns '
+                    'are not shown' % (size[0], size[1], now, shot.width, shot.height,
+                                       max(0, now[1] + size[1] - shot.height), max(0, now[0] + size[0] - shot.width)))
+        box = cost_box(shot, now)
+        if box is None or box[:2] != size[:2]:
+            return 'the game screen is %s now (client right, bottom, unit), it was %s' % (box, size)
+        if dirt_count(shot, now) != dirt:
+            return 'the patio shows %d dirt pixels, it showed %d' % (dirt_count(shot, now), dirt)
+        return None
+    if back:
+        return 'the board is not where it was at first, %s, at its own size: %s' % (origin, shot.describe())
+    scaled = scaled_board(shot, size)
+    if scaled is None:
+        return 'there is no board on the screen: ' + shot.describe()
+    l, t, r, b, f = scaled
+    if f > 1.0:
+        return 'the board is shown scaled up by %.3f' % f
+    # The smoothed edges of the dirt make the measure a few pixels short.
+    if l < -8 or t < -8 or r > shot.width + 8 or b > shot.height + 8:
+        return 'the board, scaled by %.3f, lies at (%d, %d)-(%d, %d), beyond the screen' % (f, l, t, r, b)
+    # The cost box, black, ends in the game screen's bottom right corner.
+    unit = size[2]
+    x, y = int(r - 3 * unit * f), int(b - 0.3 * unit * f)
+    dark = min(sum(shot.px(min(shot.width - 1, xx), min(shot.height - 1, yy)))
+               for xx in range(x - 2, x + 3) for yy in range(y - 1, y + 2))
+    if dark > 240:
+        return 'the board is scaled by %.3f, but its cost box is not at (%d, %d)' % (f, x, y)
+    return None
+
+
+def wait_board_whole(desk, origin, size, dirt, what, back):
+    desk.wait_for(lambda: board_problem(desk, origin, size, dirt, back) is None,
+                  'the same game screen and board shown whole %s%s' % (what, ', where it was' if back else ''),
+                  describe=lambda: board_problem(desk, origin, size, dirt, back))
+    now = find_patio(desk.last_shot)
+    print('  %s: %s' % (what, 'the board where it was' if now == origin else
+                        'the board at its size at %s' % (now,) if now else 'the whole game screen, scaled down'))
+
+
+def drag_scaled(desk, scaled, rect, dx):
+    """Drags the stone at rect (game pixels) dx game pixels to the right on
+    the game screen shown scaled down at scaled (left, top, right, bottom,
+    factor); returns dx."""
+    l, t, r, b, f = scaled
+    x0 = int(round(l + f * (rect[0] + rect[2]) / 2))
+    y0 = int(round(t + f * (rect[1] + rect[3]) / 2))
+    x1 = int(round(x0 + f * dx))
+    desk.press(x0, y0)
+    try:
+        desk.move((x0, y0), (x1, y0), step=3)
+    finally:
+        desk.release()
+    print('  dragged the stone %d game pixels right on the game screen scaled by %.3f' % (dx, f))
+    return dx
+
+
+def stone_moved_right(desk, origin, rect, stone, dx):
+    """Where the stone at rect lies after a drag of about dx pixels to the
+    right on the scaled-down game screen (the scale rounds by a pixel or two)."""
+    for d in sorted(range(dx - 4, dx + 5), key=lambda d: abs(d - dx)):
+        at = moved_to(rect, rect[0] + d, rect[1])
+        if stone_problem(desk.last_shot, origin, at, STONE_RGB[stone]) is None:
+            print('  the stone lies %d pixels right of where it was' % d)
+            return at
+    raise CheckFailed('after a drag of %d pixels to the right on the scaled-down game screen, stone %d is not '
+                      'within 4 pixels of %s' % (dx, stone, moved_to(rect, rect[0] + dx, rect[1])))
+
+
+def end_scores(desk, origin, size, stone, at, dirt):
+    """End shows the results: the patio picture with the stone where it lies
+    and the six lines of a job that leaves dirt."""
+    desk.key('End')
+    picture, text = results_areas(origin, size)
+    dx, dy = picture[0] - origin[0] - PATIO[0], picture[1] - origin[1] - PATIO[1]
+    where = (at[0] + dx, at[1] + dy, at[2] + dx, at[3] + dy)
+
+    def results():
+        s = desk.shot()
+        return (s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and
+                stone_problem(s, origin, where, STONE_RGB[stone], ring=False) is None and
+                picture_dirt(s, picture) == dirt and ink_lines(s, text) == 6)
+    desk.wait_for(results, 'the results screen after End: the patio picture with the stone on it, %d dirt '
+                  'pixels and 6 lines of results' % dirt,
+                  describe=lambda: '%s; %d dirt pixels, %d lines' % (
+                      desk.last_shot.describe(), picture_dirt(desk.last_shot, picture),
+                      ink_lines(desk.last_shot, text)))
+
+
+def play_and_keep(desk, route, client_width):
+    """The whole round on one desktop: the title screen at the first paint,
+    whole and as wide as the shell's rule gives for the client area; the
+    board after space, the same game screen; a drag; the compositor's window
+    actions, after each of which the same game screen and board show whole
+    (where it was once the window is back as it was), with a drag on the
+    first scaled-down game screen that lands where it points; End scores."""
+    t0 = time.monotonic()
+    box = wait_first_title(desk, route + ':')
+    print('%s: the title screen %.1f s after the start' % (route, time.monotonic() - t0))
+    problem = desk.frame_problem()
+    if problem:
+        raise CheckFailed('%s: %s' % (route, problem))
+    width = box[2] - box[0]
+    want = expected_game_width(client_width(), 1)
+    if width != want:
+        raise CheckFailed('%s: the title screen is %d pixels wide; for a client area %d wide the game screen '
+                          'is %d wide' % (route, width, client_width(), want))
+    origin, layout, size = start_board(desk)
+    size = with_vertical_unit(size)
+    if (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1]) != box:
+        raise CheckFailed('%s: the board\'s game screen %dx%d at %s is not the title screen\'s %s'
+                          % (route, size[0], size[1], origin, box))
+    if size[1] - 2 * size[2] < 638:
+        raise CheckFailed('%s: the game screen is %d rows tall, a game needs %d' % (route, size[1],
+                                                                                   638 + 2 * size[2]))
+    dirt, stone, at = drag_onto_patio(desk, origin, layout, size)
+    moved = None
+    for what, do, back in desk.window_actions():
+        do()
+        wait_board_whole(desk, origin, size, dirt, 'after %s' % what, back)
+        scaled = find_patio(desk.last_shot) is None and scaled_board(desk.last_shot, size)
+        if moved is None and scaled:
+            # The mouse lands where it points on the game screen scaled down.
+            moved = drag_scaled(desk, scaled, at, 30)
+        elif moved is not None and back and find_patio(desk.last_shot) == origin and moved is not True:
+            at = stone_moved_right(desk, origin, at, stone, moved)
+            moved = True
+    end_scores(desk, origin, size, stone, at, dirt)
+    print('%s: a %dx%d game screen at %s kept through the window actions; End scored' % (
+        route, size[0], size[1], origin))
+
+
+def check_compositor_round(desk, args):
+    """The round natively and through XWayland; a route that fails leaves
+    its screenshot, and the other is still played."""
+    failed = []
+    for platform, route, name in ((None, 'natively', 'native'), ('xcb', 'through XWayland', 'xwayland')):
+        t0 = time.monotonic()
+        desk.start_game(platform=platform)
+        try:
+            play_and_keep(desk, '%s %s' % (desk.NAME, route), desk.client_width)
+        except CheckFailed as e:
+            failed.append(str(e))
+            print('FAIL %s' % e)
+            if args.artifacts:
+                path = desk.save_last_shot(os.path.join(args.artifacts, '%s-%s-failure.png' % (args.check, name)))
+                print('  the screenshot is in %s' % path)
+        desk.stop_game()
+        print('%s %s: %.1f s' % (desk.NAME, route, time.monotonic() - t0))
+    if failed:
+        raise CheckFailed('; '.join(failed))
+
+
+def check_last_patio_row(desk, args):
+    """On a 720-row screen the game screen is tall enough for a game to be
+    won: a stone dragged down onto the patio stops with its last row on the
+    patio's last row, 638, and the results picture shows it there."""
+    desk.start_game()
+    desk.wait_for(lambda: share_of(desk, 'pale yellow') > 0.4 and share_of(desk, 'red', desk.last_shot) == 0,
+                  'the title screen without a notice', describe=lambda: desk.last_shot.describe())
+    # Full screen shows the game screen at its own size (in the tiled window
+    # it is scaled down to fit).
+    desk.on_game('fullscreen enable')
+    box = desk.wait_for(lambda: title_box(desk.shot()), 'the title screen in full screen',
+                        describe=lambda: desk.last_shot.describe())
+    origin, layout, size = start_board(desk)
+    size = with_vertical_unit(size)
+    w, h, unit = size
+    if h - 2 * unit < 638:
+        raise CheckFailed('the game screen is %dx%d: its lowest row for a stone, %d, lies above the patio\'s last '
+                          'row 638' % (w, h, h - 2 * unit))
+    places = LAYOUTS[layout]
+    planner = Planner(enumerate(places), *size)
+    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0])):
+        rect = places[i]
+        dest = (INSIDE[0] + 10, INSIDE[3] - (rect[3] - rect[1]))
+        if dest[0] + rect[2] - rect[0] > INSIDE[2]:
+            continue
+        path = planner.route(i, dest)
+        if path:
+            break
+    else:
+        raise CheckFailed('no stone of layout %d has a free way to the bottom of the patio' % (layout + 1))
+    # The drag goes on past the lowest row; the stone stops there.
+    drag_stone(desk, origin, rect, path + [(dest[0], dest[1] + 12)])
+    at = moved_to(rect, *dest)
+    prompt = origin[1] + h - 2 * unit
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, at, STONE_RGB[i], ring=False, bottom=prompt) is None,
+                  'stone %d at %s, its last row on the patio\'s last row' % (i, at),
+                  describe=lambda: stone_problem(desk.last_shot, origin, at, STONE_RGB[i], ring=False, bottom=prompt))
+    dirt = INSIDE_AREA - (rect[2] - rect[0]) * (rect[3] - rect[1])
+    end_scores(desk, origin, size, i, at, dirt)
+    print('a %dx%d game screen on the %dx%d screen: stone %d laid with its last row on row 638'
+          % (w, h, desk.width, desk.height, i))
+
+
+def wait_change_notice(desk, what):
+    desk.wait_for(lambda: share_of(desk, 'red') > 0.3 and
+                  desk.last_shot.count(NOTICE_BLUE, (0, 0, desk.width, desk.height)) > 500,
+                  'the red change notice with its blue text %s' % what, describe=lambda: desk.last_shot.describe())
+    desk.key('space')
+    desk.wait_for(lambda: desk.game.poll() is None and share_of(desk, 'red') > 0.3,
+                  'the notice to stay after space %s' % what, describe=lambda: desk.last_shot.describe())
+
+
+def check_output_resolution_change(desk, args):
+    """The compositor's own output command changes the resolution of a
+    screen wider than the game's 1604: the change notice, natively on the
+    title screen before any key, through XWayland on the board."""
+    size = '%dx%d' % (desk.width, desk.height)
+    for platform, route in ((None, 'natively, on the title screen'), ('xcb', 'through XWayland, on the board')):
+        desk.swaymsg('output HEADLESS-1 resolution %s' % size)
+        desk.start_game(platform=platform)
+        wait_first_title(desk, route)
+        if platform:
+            start_board(desk)
+        desk.swaymsg('output HEADLESS-1 resolution 1366x768')
+        wait_change_notice(desk, route)
+        print('%s: the change notice after %s -> 1366x768' % (route, size))
+        desk.stop_game()
+
+
+def line_widths(shot, rect):
+    """Widths of the black lines in rect: runs of black pixels no longer
+    than 8 across rows (vertical lines) and, from the picture turned, down
+    columns (horizontal lines); and the colours found in rect."""
+    x0, y0, x1, y1 = rect
+    crop = subprocess.run(['convert', '-size', '%dx%d' % (shot.width, shot.height), '-depth', '8', 'rgb:-',
+                           '-crop', '%dx%d+%d+%d' % (x1 - x0, y1 - y0, x0, y0), '+repage', 'rgb:-'],
+                          input=shot.raw, capture_output=True, timeout=60).stdout
+    turned = subprocess.run(['convert', '-size', '%dx%d' % (x1 - x0, y1 - y0), '-depth', '8', 'rgb:-',
+                             '-rotate', '90', 'rgb:-'], input=crop, capture_output=True, timeout=60).stdout
+    black = re.compile(b'(?:\0\0\0)+')
+    widths = {}
+    for data, width, height in ((crop, x1 - x0, y1 - y0), (turned, y1 - y0, x1 - x0)):
+        for y in range(height):
+            row = data[y * width * 3:(y + 1) * width * 3]
+            for m in black.finditer(row):
+                if m.start() % 3:
+                    continue
+                n = (m.end() - m.start()) // 3
+                if n <= 8:
+                    widths[n] = widths.get(n, 0) + 1
+    colours = set()
+    out = subprocess.run(['convert', '-size', '%dx%d' % (x1 - x0, y1 - y0), '-depth', '8', 'rgb:-',
+                          '-unique-colors', '-depth', '8', 'rgb:-'], input=crop, capture_output=True,
+                         timeout=60).stdout
+    for k in range(0, len(out) - 2, 3):
+        colours.add(tuple(out[k:k + 3]))
+    return widths, colours
+
+
+BOARD_COLOURS = {WHITE, BLACK, DIRT} | set(STONE_RGB)
+
+
+def whole_pixels(desk, route, exact):
+    """The title screen at a scale, with no notice, shown whole; then on the
+    board every black line 1 device pixel wide (k = 1: a 1920-pixel panel
+    gives too narrow a game screen at 2) and no colour but the game's. With
+    exact false, only reports what the route gives."""
+    desk.start_game(platform=route[1])
+    if exact:
+        box = wait_first_title(desk, '%s at scale %g:' % (route[0], desk.output_scale))
+    else:
+        desk.wait_for(lambda: share_of(desk, 'pale yellow') > 0.3 and share_of(desk, 'red', desk.last_shot) == 0,
+                      'the title screen without a notice %s at scale %g' % (route[0], desk.output_scale),
+                      describe=lambda: desk.last_shot.describe(), timeout=25)
+        box = title_box(desk.last_shot) or (0, 0, desk.width, desk.height)
+    desk.key('space')
+    desk.wait_for(lambda: share_of(desk, 'white') > 0.3, 'the board after space',
+                  describe=lambda: desk.last_shot.describe())
+    shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot or (not exact and desk.last_shot),
+                         'the board drawn in whole pixels', describe=lambda: desk.last_shot.describe())
+    origin = find_patio(shot)
+    if origin:
+        size = with_vertical_unit(cost_box(shot, origin))
+        rect = (origin[0], origin[1], origin[0] + size[0], origin[1] + size[1] - 2 * size[2])
+    else:
+        l, t, r, b = box
+        rect = (l, t, r, b - (b - t) // 20)
+    widths, colours = line_widths(shot, rect)
+    odd = colours - BOARD_COLOURS
+    report = '%s at scale %g: black line widths %s, %d colours off the game\'s' % (
+        route[0], desk.output_scale, ', '.join('%d px: %d' % kv for kv in sorted(widths.items())) or 'none',
+        len(odd))
+    print(report)
+    if exact:
+        if set(widths) != {1} or widths[1] < 100:
+            raise CheckFailed('expected every black line 1 device pixel wide; ' + report)
+        if odd:
+            raise CheckFailed('expected only the game\'s colours on the board; %s (for example %s)'
+                              % (report, sorted(odd)[:5]))
+    desk.stop_game()
+    return report
+
+
+def check_whole_pixels_sway(desk, args):
+    """sway at 2: natively exact. At 1.5 (sway scales what clients draw at
+    2 down, and what XWayland draws at 1 up) only reported."""
+    whole_pixels(desk, ('natively', None), exact=True)
+    desk.close()
+    with SwayDesktop(desk.slabix, desk.width, desk.height, scale=1.5) as other:
+        try:
+            for route in (('natively', None), ('through XWayland', 'xcb')):
+                whole_pixels(other, route, exact=False)
+        finally:
+            desk.last_shot = other.last_shot
+
+
+def check_whole_pixels_kwin(desk, args):
+    """kwin at 1.5 with X programs left to scale themselves: through
+    XWayland exact; natively (the toolkit has no fractional scales, kwin
+    smooths a buffer drawn at 2 down) only reported. Then kwin at 2:
+    natively and through XWayland exact."""
+    whole_pixels(desk, ('through XWayland', 'xcb'), exact=True)
+    whole_pixels(desk, ('natively', None), exact=False)
+    desk.close()
+    with KwinDesktop(desk.slabix, desk.width, desk.height, scale=2, x11_scales_itself=True) as two:
+        try:
+            for route in (('natively', None), ('through XWayland', 'xcb')):
+                whole_pixels(two, route, exact=True)
+        finally:
+            desk.last_shot = two.last_shot
+
+
 CHECKS = {
     # name: (screen width, screen height, check[, options]); the options are
     # the window manager (wm), a sound server of the check's own (sound), the
@@ -2318,6 +3884,20 @@ CHECKS = {
     'wayland_1280x1024': (1280, 1024, check_wayland, dict(weston=True)),
     'wayland_1920x1080': (1920, 1080, check_wayland, dict(weston=True)),
 }
+CHECKS.update({
+    # A FIFO named on the command line and chosen in the Open dialog; the cues
+    # on pipewire, on a server that comes up after the game, and on one killed
+    # during play and started again; a print queue that refuses every job.
+    'fifo_command_line': (1024, 768, check_fifo_command_line),
+    'fifo_open_dialog': (1024, 768, check_fifo_open_dialog),
+    'sound_pipewire': (1024, 768, sound_check('pipewire')),
+    'sound_late_pulseaudio': (1024, 768, sound_check('pulseaudio', late=True)),
+    'sound_late_pipewire': (1024, 768, sound_check('pipewire', late=True)),
+    'sound_restart_pipewire': (1024, 768, sound_check('pipewire', restart=True)),
+    'print_refused': (1024, 768, check_print_refused),
+    # Save onto a read-only and onto a full filesystem.
+    'save_refused': (1024, 768, check_save_refused),
+})
 
 # Players' desktops; kind is the desktop class, platform the game's Qt platform.
 CHECKS.update({
@@ -2333,6 +3913,20 @@ CHECKS.update({
     'scale_1_5_1920x1080': (1920, 1080, check_scaled(1), dict(scale=1.5)),
     'scale_2_1920x1080': (1920, 1080, check_scaled(1), dict(scale=2)),
     'scale_1_5_2880x1620': (2880, 1620, check_scaled(2), dict(scale=1.5)),
+})
+
+# sway and kwin_wayland, each run by an ordinary user: the game natively and
+# through XWayland.
+CHECKS.update({
+    'sway_1920x1080': (1920, 1080, check_compositor_round, dict(kind=SwayDesktop)),
+    'sway_1366x768': (1366, 768, check_compositor_round, dict(kind=SwayDesktop)),
+    'kwin_1920x1080': (1920, 1080, check_compositor_round, dict(kind=KwinDesktop)),
+    'kwin_1366x768': (1366, 768, check_compositor_round, dict(kind=KwinDesktop)),
+    'sway_1280x720_last_row': (1280, 720, check_last_patio_row, dict(kind=SwayDesktop)),
+    'sway_resolution_change': (1920, 1080, check_output_resolution_change, dict(kind=SwayDesktop)),
+    'sway_scales_whole_pixels': (1920, 1080, check_whole_pixels_sway, dict(kind=SwayDesktop, scale=2)),
+    'kwin_scales_whole_pixels': (1920, 1080, check_whole_pixels_kwin,
+                                 dict(kind=KwinDesktop, scale=1.5, x11_scales_itself=True)),
 })
 
 
