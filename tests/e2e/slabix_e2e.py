@@ -69,6 +69,7 @@ def load_game_data(path):
     STONE_RGB[:] = [rgb(c) for c in STONE_COLOURS]
     DIRT = rgb(data['dirt'])
     GAME_COLOURS.update(bytes(c) for c in [WHITE, BLACK, DIRT] + STONE_RGB)
+    BOARD_COLOURS.update([WHITE, BLACK, DIRT] + STONE_RGB)
     if tuple(data['patio']) != PATIO:
         raise SystemExit(f'{path}: the patio is {data["patio"]}, the checks expect {PATIO}')
 
@@ -3786,7 +3787,7 @@ def line_widths(shot, rect):
     return widths, colours
 
 
-BOARD_COLOURS = {WHITE, BLACK, DIRT} | set(STONE_RGB)
+BOARD_COLOURS = set()  # white, black, the dirt and the stones: filled by load_game_data()
 
 
 def whole_pixels(desk, route, exact):
