@@ -1115,18 +1115,19 @@ def frame_extents(desk, wid):
     return tuple(int(v) for v in found) if len(found) == 4 else (0, 0, 0, 0)
 
 
-def wait_until_steady(desk, read, expected, what, steady=1.0):
-    """Waits until read() gives expected and goes on giving it for steady
-    seconds: a window manager's moves and their undoing are over."""
-    since = [None]
+def wait_until_steady(desk, read, what, steady=0.5):
+    """Waits until read() goes on giving the same value for steady seconds:
+    a window manager's moves are over. Returns that value."""
+    last = [read(), time.monotonic()]
 
     def steady_now():
-        if read() != expected:
-            since[0] = None
+        now = read()
+        if now != last[0]:
+            last[:] = [now, time.monotonic()]
             return False
-        since[0] = since[0] or time.monotonic()
-        return time.monotonic() - since[0] >= steady
-    desk.wait_for(steady_now, what, describe=lambda: 'it is %s, not %s' % (read(), expected))
+        return time.monotonic() - last[1] >= steady
+    desk.wait_for(steady_now, what, describe=lambda: 'it is still changing, now %s' % (last[0],))
+    return last[0]
 
 
 def pale_box(shot):
@@ -1187,9 +1188,7 @@ def check_frame_kept(desk, origin, size):
     ]
     for what, argv in tries:
         desk.run(argv)
-        geometry = desk.window_geometry(wid)
-        wait_until_steady(desk, lambda: desk.window_geometry(wid), geometry, 'the window to settle after ' + what,
-                          steady=0.5)
+        wait_until_steady(desk, lambda: desk.window_geometry(wid), 'the window to settle after ' + what)
         shown = check_screen_shown_whole(desk, size, 'after ' + what)
         print('after %s: window %s, the game\'s screen shown %dx%d' % (what, desk.window_geometry(wid), *shown))
     desk.run(['wmctrl', '-i', '-r', wid, '-b', 'add,maximized_vert,maximized_horz'])
