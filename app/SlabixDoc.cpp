@@ -84,6 +84,27 @@ int Utf8Length(const unsigned char* p, qsizetype n)
     return nLen;
 }
 
+// Opens the name without waiting (a FIFO put in a file's place has nobody at
+// the other end), makes sure that what was opened is a regular file, and
+// hands back its descriptor in blocking mode; -1 and the reason otherwise.
+int OpenRegularFile(const QByteArray& name, int nFlags, QString* pWhy)
+{
+    const int fd = ::open(name.constData(), nFlags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *pWhy = Reason(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const QString strWhy = NotAFile(st.st_mode);
+        ::close(fd);
+        *pWhy = strWhy.isEmpty() ? Reason(EIO) : strWhy;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 QString CSlabixDoc::FileNameFromBytes(const QByteArray& name)
@@ -144,17 +165,11 @@ QString CSlabixDoc::OnOpenDocument(const QString& strPath)
         return CannotOpen(strPath, Reason(errno));
     if (QString strWhy = NotAFile(st.st_mode); !strWhy.isEmpty())
         return CannotOpen(strPath, strWhy);
-    // Opened without waiting, in case the name has become something else
-    // since it was looked at; what was opened is looked at again.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // The name may have become something else since it was looked at.
+    QString strWhy;
+    const int fd = OpenRegularFile(name, O_RDONLY, &strWhy);
     if (fd < 0)
-        return CannotOpen(strPath, Reason(errno));
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const QString strWhy = NotAFile(st.st_mode);
-        ::close(fd);
-        return CannotOpen(strPath, strWhy.isEmpty() ? Reason(EIO) : strWhy);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return CannotOpen(strPath, strWhy);
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -174,16 +189,10 @@ QString CSlabixDoc::OnSaveDocument(const QString& strPath)
         if (QString strWhy = NotAFile(st.st_mode); !strWhy.isEmpty())
             return CannotSave(strPath, strWhy);
     }
-    // Without waiting: a FIFO put in the file's place meanwhile has no reader.
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    QString strWhy;
+    const int fd = OpenRegularFile(name, O_WRONLY | O_CREAT | O_TRUNC, &strWhy);
     if (fd < 0)
-        return CannotSave(strPath, Reason(errno));
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const QString strWhy = NotAFile(st.st_mode);
-        ::close(fd);
-        return CannotSave(strPath, strWhy.isEmpty() ? Reason(EIO) : strWhy);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return CannotSave(strPath, strWhy);
     QFile file;
     if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
         ::close(fd);

@@ -134,14 +134,18 @@ class Desktop:
 
     def __enter__(self):
         try:
-            self._start_x()
-            self._start_wm()
-            if self.want_sound:
-                self._start_sound_server()
+            self._start()
         except BaseException:
             self.close()
             raise
         return self
+
+    def _start(self):
+        """The desktop's servers; a desktop of another kind starts its own."""
+        self._start_x()
+        self._start_wm()
+        if self.want_sound:
+            self._start_sound_server()
 
     def __exit__(self, *exc):
         self.close()
@@ -382,13 +386,8 @@ class WestonDesktop(Desktop):
         super().__init__(slabix, width, height, **options)
         self.compositor = None
 
-    def __enter__(self):
-        try:
-            self._start_compositor()
-        except BaseException:
-            self.close()
-            raise
-        return self
+    def _start(self):
+        self._start_compositor()
 
     def close(self):
         _stop(self.game)
@@ -2157,13 +2156,8 @@ class MutterDesktop(PlayersDesktop, Desktop):
         self.remote = self.compositor = None
         self.main_window = None
 
-    def __enter__(self):
-        try:
-            self._start_compositor()
-        except BaseException:
-            self.close()
-            raise
-        return self
+    def _start(self):
+        self._start_compositor()
 
     def close(self):
         _stop(self.game)
@@ -2851,26 +2845,21 @@ class CompositorDesktop(Desktop):
         except FileNotFoundError:
             return ''
 
-    def __enter__(self):
-        try:
-            self.cursor_env = {}
-            socket, display = self._start_compositor()
-            self.display = display
-            # XWayland lets in the session's user alone; the game is the
-            # check's.
-            me = pwd.getpwuid(os.getuid()).pw_name
-            xenv = dict(self.user_env(), DISPLAY=display)
-            self.wait_for(lambda: subprocess.run(self.as_user() + ['xhost', '+si:localuser:' + me], env=xenv,
-                                                 capture_output=True, timeout=20).returncode == 0,
-                          'XWayland to let the check\'s user in')
-            self.env = self._env()
-            self.env.update(self.cursor_env)
-            self.env.update(WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE='wayland')
-            self._start_input()
-        except BaseException:
-            self.close()
-            raise
-        return self
+    def _start(self):
+        self.cursor_env = {}
+        socket, display = self._start_compositor()
+        self.display = display
+        # XWayland lets in the session's user alone; the game is the
+        # check's.
+        me = pwd.getpwuid(os.getuid()).pw_name
+        xenv = dict(self.user_env(), DISPLAY=display)
+        self.wait_for(lambda: subprocess.run(self.as_user() + ['xhost', '+si:localuser:' + me], env=xenv,
+                                             capture_output=True, timeout=20).returncode == 0,
+                      'XWayland to let the check\'s user in')
+        self.env = self._env()
+        self.env.update(self.cursor_env)
+        self.env.update(WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE='wayland')
+        self._start_input()
 
     def close(self):
         _stop(self.game)
