@@ -3645,8 +3645,11 @@ def play_and_keep(desk, route, client_width):
         wait_board_whole(desk, origin, size, dirt, 'after %s' % what, back)
         scaled = find_patio(desk.last_shot) is None and scaled_board(desk.last_shot, size)
         if moved is None and scaled:
-            # The mouse lands where it points on the game screen scaled down.
-            moved = drag_scaled(desk, scaled, at, 30)
+            # The mouse lands where it points on the game screen scaled down,
+            # once the compositor has done resizing the window.
+            scaled = wait_until_steady(desk, lambda: scaled_board(desk.shot(), size),
+                                       'the scaled-down game screen to stay where it is')
+            moved = drag_scaled(desk, scaled, at, 30) if scaled else None
         elif moved is not None and back and find_patio(desk.last_shot) == origin and moved is not True:
             at = stone_moved_right(desk, origin, at, stone, moved)
             moved = True
