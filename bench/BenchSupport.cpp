@@ -147,16 +147,17 @@ void CFrameCopy::operator()()
 }
 
 void TimeAgainst(benchmark::State& state, const std::function<void()>& fn, double dRefMicros,
-                 const std::function<void()>& prepare)
+                 const std::function<void()>& prepare, int nRepeat)
 {
     double dTotal = 0;
     for (auto _ : state) {
         if (prepare)
             prepare();
         const double t0 = ThreadSeconds();
-        fn();
+        for (int i = 0; i < nRepeat; ++i)
+            fn();
         benchmark::ClobberMemory();
-        const double dSeconds = ThreadSeconds() - t0;
+        const double dSeconds = (ThreadSeconds() - t0) / nRepeat;
         state.SetIterationTime(dSeconds);
         dTotal += dSeconds;
     }

@@ -84,8 +84,9 @@ private:
 
 // Times fn once per iteration (thread CPU time as manual time; prepare runs
 // untimed before each iteration when given) and reports the reference beside
-// it.
+// it. Work of a few microseconds, near the cost of reading the clock, is run
+// nRepeat times per reading and each run counted as one iteration's time.
 void TimeAgainst(benchmark::State& state, const std::function<void()>& fn, double dRefMicros,
-                 const std::function<void()>& prepare = {});
+                 const std::function<void()>& prepare = {}, int nRepeat = 1);
 
 }  // namespace bench

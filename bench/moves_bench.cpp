@@ -149,10 +149,11 @@ void BM_HandStepTallStone(benchmark::State& state)
     }, 64);
 
     bRight = true;
+    // A cost of four digits, as a game's is.
     bench::TimeAgainst(state, [&] {
         v.OnKeyDown(bRight ? VK_RIGHT : VK_LEFT, 1, 0);
         bRight = !bRight;
-    }, dRef);
+    }, dRef, [&] { v.m_nCost = 2000; }, 64);
     if (v.m_rcStone[kTallStone] != rcStart && v.m_rcStone[kTallStone] != Offset(rcStart, 1, 0))
         state.SkipWithError("the stone did not step");
 }
