@@ -143,7 +143,7 @@ constexpr Size kViewSizes[] = {
 // Sizes a resize picks besides the current one, accepted or not.
 constexpr Size kResizeSizes[] = {
     {1020, 700}, {1024, 768}, {1596, 1150}, {1600, 1200}, {1019, 700}, {1601, 1150},
-    {800, 600},  {0, 0},      {1, 1},       {1020, 0},    {4000, 3000},
+    {800, 600},  {0, 0},      {1, 1},       {1020, 0},    {2000, 1400},
 };
 
 }  // namespace
