@@ -710,7 +710,7 @@ struct CKeptDrawing {
 };
 // The last few such drawings, the newest first, of so many bytes at most.
 constexpr size_t kMaxKeptDrawings = 4;
-constexpr qsizetype kMaxKeptBytes = 64 << 20;
+constexpr qsizetype kMaxKeptBytes = 32 << 20;
 std::vector<CKeptDrawing>& KeptDrawings()
 {
     static std::vector<CKeptDrawing> s_kept;
