@@ -168,25 +168,20 @@ constexpr pa_usec_t RETRY_US = 2000 * PA_USEC_PER_MSEC;
 // A connection that takes longer than this is given up at the next cue.
 constexpr qint64 CONNECTING_MS = 3000;
 
-// The library's loop lock, held while this thread calls the library; there
-// is one only where the library runs on a thread of its own.
-class LoopLock {
-public:
-    explicit LoopLock(pa_threaded_mainloop* pLoop) : m_pLoop(pLoop)
+// Held while this thread calls the library, where the library's loop runs
+// on a thread of its own.
+struct LoopLock {
+    explicit LoopLock(pa_threaded_mainloop* p) : pLoop(p)
     {
-        if (m_pLoop)
-            pa_threaded_mainloop_lock(m_pLoop);
+        if (pLoop)
+            pa_threaded_mainloop_lock(pLoop);
     }
-    LoopLock(const LoopLock&) = delete;
-    LoopLock& operator=(const LoopLock&) = delete;
     ~LoopLock()
     {
-        if (m_pLoop)
-            pa_threaded_mainloop_unlock(m_pLoop);
+        if (pLoop)
+            pa_threaded_mainloop_unlock(pLoop);
     }
-
-private:
-    pa_threaded_mainloop* m_pLoop;
+    pa_threaded_mainloop* const pLoop;
 };
 
 }  // namespace
@@ -196,7 +191,7 @@ struct CServerSoundOutput::Impl {
     pa_glib_mainloop* pGlibLoop = nullptr;
     pa_threaded_mainloop* pThreadedLoop = nullptr;
     pa_mainloop_api* pApi = nullptr;
-    pa_time_event* pRetry = nullptr;
+    pa_time_event* pRetry = nullptr;  // on only while there is no server
     pa_context* pContext = nullptr;
     QElapsedTimer connecting;
     pa_stream* pStream = nullptr;  // the cue that plays
@@ -278,11 +273,7 @@ void CServerSoundOutput::Impl::FreeOld()
 void CServerSoundOutput::Impl::RetrySoon()
 {
     struct timeval tv {};
-    pa_timeval_add(pa_gettimeofday(&tv), RETRY_US);
-    if (pRetry)
-        pApi->time_restart(pRetry, &tv);
-    else
-        pRetry = pApi->time_new(pApi, &tv, OnRetry, this);
+    pApi->time_restart(pRetry, pa_timeval_add(pa_gettimeofday(&tv), RETRY_US));
 }
 
 void CServerSoundOutput::Impl::OnRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* pData)
@@ -348,12 +339,13 @@ void CServerSoundOutput::Impl::OnDrained(pa_stream* pStream, int /*bSuccess*/, v
 CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
 {
     // The library's GLib loop runs on GLib's default context, which Qt's
-    // usual event dispatcher on this thread iterates: the server's messages
-    // then come between Qt's events, on this thread, with no lock. Another
-    // dispatcher (QT_NO_GLIB=1 gives a plain Unix one) never iterates that
-    // context, and the cues would stay silent; there, and with no event loop
-    // at all, the library runs its own loop on a thread of its own, and this
-    // thread takes the loop's lock whenever it calls the library.
+    // usual event dispatcher iterates on the application's thread, where the
+    // output is made: the server's messages then come between Qt's events,
+    // on this thread, with no lock. Another dispatcher (QT_NO_GLIB=1 gives a
+    // plain Unix one) never iterates that context, and the cues would stay
+    // silent; there, and with no event loop at all, the library runs its
+    // threaded loop on a thread of its own, and this thread takes the loop's
+    // lock whenever it calls the library.
     const QAbstractEventDispatcher* pDispatcher = QAbstractEventDispatcher::instance();
     if (pDispatcher && pDispatcher->inherits("QEventDispatcherGlib")) {
         m_pImpl->pGlibLoop = pa_glib_mainloop_new(nullptr);
@@ -363,8 +355,9 @@ CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
         m_pImpl->pApi = pa_threaded_mainloop_get_api(m_pImpl->pThreadedLoop);
         pa_threaded_mainloop_start(m_pImpl->pThreadedLoop);
     }
-    // Connected now, so the first cue plays at once where a server is there.
     LoopLock lock(m_pImpl->pThreadedLoop);
+    m_pImpl->pRetry = m_pImpl->pApi->time_new(m_pImpl->pApi, nullptr, Impl::OnRetry, m_pImpl);
+    // Connected now, so the first cue plays at once where a server is there.
     m_pImpl->Connect();
 }
 
@@ -373,8 +366,7 @@ CServerSoundOutput::~CServerSoundOutput()
     // With the loop's thread gone, the library is this thread's alone.
     if (m_pImpl->pThreadedLoop)
         pa_threaded_mainloop_stop(m_pImpl->pThreadedLoop);
-    if (m_pImpl->pRetry)
-        m_pImpl->pApi->time_free(m_pImpl->pRetry);
+    m_pImpl->pApi->time_free(m_pImpl->pRetry);
     m_pImpl->StopStream();
     if (m_pImpl->pContext) {
         pa_context_set_state_callback(m_pImpl->pContext, nullptr, nullptr);
