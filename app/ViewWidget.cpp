@@ -99,9 +99,21 @@ QRect CViewWidget::Shown() const
 
 void CViewWidget::ChooseScreenAgain()
 {
-    // The screen shown meanwhile stays.
+    // The screen shown meanwhile stays. The window is maximised before and
+    // after, so only its sizes tell when the window manager is done.
     if (m_bChosen)
-        m_timerSettle.start(std::max(0, m_nSettleMs));
+        StartSettling();
+}
+
+void CViewWidget::StartSettling()
+{
+    m_deadlineSettle.setRemainingTime(std::max(0, m_nLongestMs));
+    m_timerSettle.start(std::max(0, std::min(m_nQuietMs, m_nLongestMs)));
+}
+
+bool CViewWidget::WindowIsSettled() const
+{
+    return m_bWholeArea || (window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
 void CViewWidget::ChooseScreen()
@@ -132,10 +144,11 @@ void CViewWidget::showEvent(QShowEvent* pEvent)
 void CViewWidget::resizeEvent(QResizeEvent* pEvent)
 {
     QWidget::resizeEvent(pEvent);
-    // While the window settles a new size starts the wait again; once the
-    // screen is chosen, only where it is shown changes.
+    // While the window settles a new size starts the quiet period again,
+    // within the longest wait; once the screen is chosen, only where it is
+    // shown changes.
     if (m_timerSettle.isActive())
-        m_timerSettle.start();
+        m_timerSettle.start(int(std::clamp<qint64>(m_deadlineSettle.remainingTime(), 0, m_nQuietMs)));
     update();
 }
 
@@ -162,10 +175,15 @@ void CViewWidget::OnViewUpdate(const CRect& rc)
 
 void CViewWidget::paintEvent(QPaintEvent* pEvent)
 {
-    // The first paint: the window is exposed, and the wait for it to settle
+    // An exposure before the screen is chosen: it is chosen now where the
+    // window has its final size, else the wait for the window to settle
     // starts.
-    if (m_pView && !m_bChosen && !m_timerSettle.isActive())
-        m_timerSettle.start(m_nSettleMs);
+    if (m_pView && !m_bChosen) {
+        if (WindowIsSettled())
+            ChooseScreen();
+        else if (!m_timerSettle.isActive())
+            StartSettling();
+    }
     const QRect rcEvent = pEvent->rect();
     bool bFirstScreen = false;
     if (m_pView && m_bChosen && m_bFullPaintPending) {
