@@ -113,7 +113,14 @@ void CViewWidget::StartSettling()
 
 bool CViewWidget::WindowIsSettled() const
 {
-    return m_bWholeArea || (window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (m_bWholeArea)
+        return true;
+    // The state is the one asked for until the window system says otherwise
+    // (X keeps the request in a property of the window's own), so a window
+    // still at its restored size has not been maximised yet.
+    const QWidget* pWindow = window();
+    return (pWindow->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        && pWindow->size() != pWindow->normalGeometry().size();
 }
 
 void CViewWidget::ChooseScreen()
