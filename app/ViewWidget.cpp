@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
 
 
 CViewWidget::CViewWidget(CView* pView, QWidget* pParent)
@@ -108,7 +109,18 @@ void CViewWidget::ChooseScreenAgain()
 void CViewWidget::StartSettling()
 {
     m_deadlineSettle.setRemainingTime(std::max(0, m_nLongestMs));
-    m_timerSettle.start(std::max(0, std::min(m_nQuietMs, m_nLongestMs)));
+    m_timerSettle.start(SettleWait());
+}
+
+int CViewWidget::SettleWait() const
+{
+    const qint64 nLeft = std::max<qint64>(0, m_deadlineSettle.remainingTime());
+    // A window that still awaits the maximised state it asked for is waited
+    // for until its new size comes, however long the window manager takes,
+    // up to the longest wait.
+    if (!m_bChosen && (window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return int(nLeft);
+    return int(std::min<qint64>(nLeft, m_nQuietMs));
 }
 
 bool CViewWidget::WindowIsSettled() const
@@ -116,11 +128,15 @@ bool CViewWidget::WindowIsSettled() const
     if (m_bWholeArea)
         return true;
     // The state is the one asked for until the window system says otherwise
-    // (X keeps the request in a property of the window's own), so a window
-    // still at its restored size has not been maximised yet.
+    // (X keeps the request in a property of the window's own), so the size
+    // tells that it was granted: a maximised window fills most of its screen,
+    // its restored size (three quarters of it) does not.
     const QWidget* pWindow = window();
-    return (pWindow->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
-        && pWindow->size() != pWindow->normalGeometry().size();
+    const QScreen* pScreen = pWindow->screen();
+    if (!pScreen || !(pWindow->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return false;
+    const QSize sizeScreen = pScreen->availableGeometry().size();
+    return pWindow->width() * 5 > sizeScreen.width() * 4 && pWindow->height() * 5 > sizeScreen.height() * 4;
 }
 
 void CViewWidget::ChooseScreen()
@@ -155,7 +171,7 @@ void CViewWidget::resizeEvent(QResizeEvent* pEvent)
     // within the longest wait; once the screen is chosen, only where it is
     // shown changes.
     if (m_timerSettle.isActive())
-        m_timerSettle.start(int(std::clamp<qint64>(m_deadlineSettle.remainingTime(), 0, m_nQuietMs)));
+        m_timerSettle.start(SettleWait());
     update();
 }
 

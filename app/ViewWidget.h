@@ -9,13 +9,14 @@
 // The game's screen is chosen once, from the area inside the 2-pixel sunken
 // edge, in whole device pixels per game pixel: at the first exposure in which
 // the window is maximised or full screen, or has the size it was given on
-// purpose; otherwise once no new size has come for a short quiet period, and
-// at the longest a second after the first exposure. Whatever the window manager does to the
-// window afterwards, the screen stays: it is shown centred in the area the
-// widget has, each game pixel a block of k x k device pixels, the rest in the
-// window's background; where the area is too small for that, the whole screen
-// is shown scaled down to fit. Only a change of the screen the window is on
-// chooses it again (ChooseScreenAgain).
+// purpose; a window that has asked to be maximised is waited for until it
+// is, any other until no new size has come for a short quiet period, and
+// neither longer than a second after the first exposure. Whatever the window
+// manager does to the window afterwards, the screen stays: it is shown
+// centred in the area the widget has, each game pixel a block of k x k device
+// pixels, the rest in the window's background; where the area is too small
+// for that, the whole screen is shown scaled down to fit. Only a change of
+// the screen the window is on chooses it again (ChooseScreenAgain).
 #pragma once
 
 #include "platform/View.h"
@@ -105,6 +106,8 @@ private:
     // Waits for the window to settle: a quiet period, at most until the
     // longest wait is over.
     void StartSettling();
+    // How long the wait goes on from now.
+    int SettleWait() const;
     // The window is maximised or full screen, or has its size on purpose:
     // there is nothing to wait for.
     bool WindowIsSettled() const;
