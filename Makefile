@@ -79,10 +79,11 @@ fuzz: deps
 	@# games are played early.
 	@[ -n "$$(ls -A $(FUZZBUILD)/corpus)" ] || for i in 1 2 3 4; do \
 	    head -c 400 /dev/urandom > $(FUZZBUILD)/corpus/start-$$i; done
-	@# Leaks are the leak session's to find (see asan-test); here the driver's
-	@# kept view and drawings would only make every input run twice.
+	@# Two fuzzing processes, one a core, on the one corpus; each one's
+	@# output and final figures are printed when it ends. Leaks are the leak
+	@# session's to find (see asan-test).
 	cd $(FUZZBUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) \
-	    ./tests/slabix_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
+	    ./tests/slabix_fuzz -jobs=2 -workers=2 -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
 	    -detect_leaks=0 -print_final_stats=1 corpus
 
 clean:

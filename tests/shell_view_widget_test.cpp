@@ -137,14 +137,25 @@ TEST_F(ShellViewWidget, TheScreenIsChosenOnceAndShownWholeInAnyArea)
     EXPECT_NEAR(std::stoi(m_view.m_log[2].substr(1)), 510, 3) << m_view.m_log[2];
 }
 
-// The screen is taken from the window's size only once no new size has come
-// for the settle time; later sizes change nothing until the screen is chosen
-// again.
+// A maximised window gives the screen at its first exposure. Any other is
+// taken from the window's size once no new size has come for the quiet
+// period, or once the longest wait is over; later sizes change nothing until
+// the screen is chosen again.
 TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
 {
+    WidgetProbeView maximised;
+    CViewWidget widgetMaximised(&maximised);
+    widgetMaximised.SetSettleTime(60000, 60000);
+    widgetMaximised.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widgetMaximised));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return maximised.m_nDraws == 1; })) << "no wait for a maximised window";
+    CRect rc;
+    maximised.GetClientRect(&rc);
+    EXPECT_EQ(rc.Width(), widgetMaximised.width() - 4);
+
     WidgetProbeView view;
     CViewWidget widget(&view);
-    widget.SetSettleTime(150);
+    widget.SetSettleTime(150, 60000);
     widget.resize(1100, 800);
     widget.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
@@ -154,7 +165,6 @@ TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
     EXPECT_FALSE(widget.ScreenChosen()) << "the wait starts again at every new size";
     EXPECT_TRUE(view.FrameBuffer().isNull());
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 1; }));
-    CRect rc;
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1296, 896));
 
@@ -162,8 +172,9 @@ TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
     QTest::qWait(200);
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1296, 896));
+    widget.SetSettleTime(60000, 100);
     widget.ChooseScreenAgain();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 2; })) << "the longest wait ends a quiet period";
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1096, 796)) << "a new screen is judged by the view";
 }
