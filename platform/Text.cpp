@@ -4,10 +4,7 @@
 #include <QColor>
 #include <QFontMetrics>
 #include <QFontMetricsF>
-#include <QGlyphRun>
 #include <QHash>
-#include <QRawFont>
-#include <QTextLayout>
 #include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
@@ -132,88 +129,7 @@ struct CMeasured {
         qreal spaceAdvance, advance;
     };
     QHash<QString, std::vector<Word>> paragraphs;
-    // The glyphs of the digits and the minus sign, shaped once: numbers are
-    // drawn from them (the status panel draws one at every charge).
-    bool bDigitsMade = false;
-    bool bDigitsUsable = false;
-    QRawFont digitFont;
-    quint32 digitGlyphs[11] = {};
-    qreal digitAdvances[11] = {};
-    QRectF digitInk[11];
 };
-
-constexpr char kDigitChars[] = "0123456789-";
-
-int DigitIndex(QChar ch)
-{
-    if (ch >= u'0' && ch <= u'9')
-        return ch.unicode() - u'0';
-    return ch == u'-' ? 10 : -1;
-}
-
-bool IsNumber(QStringView str)
-{
-    if (str.isEmpty() || str.size() > 32)
-        return false;
-    for (QChar ch : str)
-        if (DigitIndex(ch) < 0)
-            return false;
-    return true;
-}
-
-// Shapes each digit and the minus sign on its own. A number's glyphs then
-// stand where drawing the whole number puts them: at the sums of the
-// advances before them.
-void MakeDigitGlyphs(CMeasured& measured, const QPaintDevice* pDevice)
-{
-    measured.bDigitsMade = true;
-    const QFontMetricsF fmf = pDevice ? QFontMetricsF(measured.font, pDevice) : QFontMetricsF(measured.font);
-    for (int i = 0; i < 11; ++i) {
-        QTextLayout layout(QString(QLatin1Char(kDigitChars[i])), measured.font, const_cast<QPaintDevice*>(pDevice));
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        if (runs.size() != 1 || runs[0].glyphIndexes().size() != 1)
-            return;
-        if (i == 0)
-            measured.digitFont = runs[0].rawFont();
-        else if (runs[0].rawFont() != measured.digitFont)
-            return;  // the digits come from more than one face
-        measured.digitGlyphs[i] = runs[0].glyphIndexes()[0];
-        measured.digitAdvances[i] = fmf.horizontalAdvance(QString(QLatin1Char(kDigitChars[i])));
-        measured.digitInk[i] = fmf.boundingRect(QString(QLatin1Char(kDigitChars[i])));
-    }
-    measured.bDigitsUsable = true;
-}
-
-// A run of digits (with minus signs) drawn from the shaped digits; false when
-// the run holds anything else.
-bool DrawDigits(QPainter& painter, CMeasured& measured, const QPaintDevice* pDevice, const QString& str,
-                QPoint baseline)
-{
-    if (!IsNumber(str))
-        return false;
-    if (!measured.bDigitsMade)
-        MakeDigitGlyphs(measured, pDevice);
-    if (!measured.bDigitsUsable)
-        return false;
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
-    qreal x = 0;
-    for (QChar ch : str) {
-        const int i = DigitIndex(ch);
-        glyphs.append(measured.digitGlyphs[i]);
-        positions.append(QPointF(x, 0));
-        x += measured.digitAdvances[i];
-    }
-    QGlyphRun run;
-    run.setRawFont(measured.digitFont);
-    run.setGlyphIndexes(glyphs);
-    run.setPositions(positions);
-    painter.drawGlyphRun(QPointF(baseline), run);
-    return true;
-}
 
 // The texts are the game's own, so a handful of fonts with a few hundred
 // pieces each; a cache grown past this is started afresh.
@@ -260,12 +176,6 @@ public:
     {
         if (piece.isEmpty())
             return 0;
-        if (const CMeasured* pDigits = Digits(piece)) {
-            qreal advance = 0;
-            for (QChar ch : piece)
-                advance += pDigits->digitAdvances[DigitIndex(ch)];
-            return advance;
-        }
         QHash<QString, qreal>& advances = m_measured.advances;
         const QString key = piece.toString();
         if (auto it = advances.constFind(key); it != advances.cend())
@@ -309,17 +219,6 @@ public:
     // Every pixel the text may touch, from its baseline point.
     QRect InkBox(const QString& str, QPoint baseline) const
     {
-        if (const CMeasured* pDigits = Digits(str)) {
-            // The digits' own boxes at their places, rounded outwards.
-            QRectF rcInk;
-            qreal x = 0;
-            for (QChar ch : str) {
-                const int i = DigitIndex(ch);
-                rcInk |= pDigits->digitInk[i].translated(x, 0);
-                x += pDigits->digitAdvances[i];
-            }
-            return rcInk.toAlignedRect().adjusted(-2, -2, 2, 2).translated(baseline);
-        }
         QHash<QString, QRect>& boxes = m_measured.inkBoxes;
         auto it = boxes.constFind(str);
         if (it == boxes.cend()) {
@@ -336,16 +235,6 @@ public:
     }
 
 private:
-    // The shaped digits, where the text is a number in a font drawn at its
-    // own size.
-    const CMeasured* Digits(QStringView str) const
-    {
-        if (m_font.bScaled || !IsNumber(str))
-            return nullptr;
-        if (!m_measured.bDigitsMade)
-            MakeDigitGlyphs(m_measured, m_pDevice);
-        return m_measured.bDigitsUsable ? &m_measured : nullptr;
-    }
     const QFontMetricsF& Metrics() const
     {
         if (!m_pFmf)
@@ -483,8 +372,7 @@ void CDC::PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& run
             painter.setPen(crText);
             for (const TextRun& run : runs) {
                 if (!font.bScaled) {
-                    if (!DrawDigits(painter, MeasuredFor(font, Device()), Device(), run.text, run.baseline))
-                        painter.drawText(run.baseline, run.text);
+                    painter.drawText(run.baseline, run.text);
                     continue;
                 }
                 painter.save();
