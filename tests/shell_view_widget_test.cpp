@@ -195,20 +195,20 @@ TEST(ShellScreen, WholeScaleSizeAndPlace)
     EXPECT_EQ(CViewWidget::WholeScale(2.0, 2048), 2);
     EXPECT_EQ(CViewWidget::WholeScale(3.0, 3072), 3);
 
-    // Capped at 1600 x 1200, and tall enough for a stone to reach the
-    // patio's last row: 638 rows and two vertical units.
+    // Capped at 1600 x 1200, and tall enough for the patio and its outline
+    // above the status panel: 640 rows and two vertical units.
     const CSlabixView game;
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 700), 1, game), QSize(1020, 700));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1276, 628), 1, game), QSize(1276, 638 + 2 * 13));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1916, 630), 1, game), QSize(1600, 638 + 2 * 16));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 600), 1, game), QSize(1020, 638 + 2 * 12));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1276, 628), 1, game), QSize(1276, 640 + 2 * 13));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1916, 630), 1, game), QSize(1600, 640 + 2 * 16));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 600), 1, game), QSize(1020, 640 + 2 * 12));
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(3832, 2800), 2, game), QSize(1600, 1200));
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(1000, 500), 1, game), QSize(1000, 500)) << "the view's notice decides";
 
     // Centred as whole blocks where they fit, else scaled down to fit.
     EXPECT_EQ(CViewWidget::ShownRect(QRect(2, 30, 1916, 1046), QSize(1600, 1046), 1), QRect(160, 30, 1600, 1046));
     EXPECT_EQ(CViewWidget::ShownRect(QRect(4, 60, 3832, 2092), QSize(1600, 1046), 2), QRect(320, 60, 3200, 2092));
-    EXPECT_EQ(CViewWidget::ShownRect(QRect(0, 0, 1276, 640), QSize(1276, 664), 1), QRect(23, 0, 1229, 640));
+    EXPECT_EQ(CViewWidget::ShownRect(QRect(0, 0, 1276, 640), QSize(1276, 666), 1), QRect(25, 0, 1226, 640));
 }
 
 TEST_F(ShellViewWidget, KeysReachTheViewAndItsDrawingIsShownWithoutAPaint)
