@@ -45,9 +45,10 @@ deps:
 	@tools/packages.sh install "$(strip $(RUN_PACKAGES))" "$(strip $(TEST_PACKAGES))" "$(strip $(TEST_PACKAGES_IF_FREE))"
 
 # Removes exactly the packages that deps installed for the test lab, and
-# nothing that was there before.
+# nothing that was there before; the build folder then builds the game alone.
 remove-lab:
 	@tools/packages.sh remove-lab
+	@[ ! -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF -DSLABIX_BENCH=OFF
 
 # The game alone (no tests, no benchmarks), unless the build folder is
 # already configured with them.

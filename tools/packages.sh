@@ -17,6 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 RECORD=.test-lab-packages
 SUDO=; [ "$(id -u)" = 0 ] || SUDO=sudo
+APT="$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -y -q"
 
 missing() {
     for p; do
@@ -57,12 +58,12 @@ install() {
     fi
     if [ -n "$game" ]; then
         echo "Installing the game's packages:" $game
-        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $game
+        $APT install --no-install-recommends $game
     fi
     if [ -n "$lab" ]; then
         echo "Installing the test lab (recorded in $RECORD for make remove-lab):" $lab
         added $lab >> "$RECORD"
-        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $lab
+        $APT install --no-install-recommends $lab
     fi
 }
 
@@ -75,7 +76,7 @@ remove_lab() {
         echo "Removing nothing: these packages, installed since, need the lab's:" $others >&2
         exit 1
     fi
-    [ -z "$lab" ] || $SUDO apt-get remove -y -q $lab
+    [ -z "$lab" ] || $APT remove $lab
     rm -f "$RECORD"
 }
 
