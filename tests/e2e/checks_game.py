@@ -1,29 +1,29 @@
-"""The checks of the game itself on an X server or weston."""
+"""The checks of the game itself on an X server with openbox or icewm, or on
+weston."""
 
 import re
 import subprocess
 import time
 
-from common import CheckFailed
-from play import covering_plan, drag_onto_patio, drag_stone, frame_extents, moved_to, run_into_neighbour, share_of, start_board, wait_for_title, wait_until_steady, window_bottom
 import screen
-from screen import BLACK, INSIDE_AREA, LAYOUTS, NOTICE_BLUE, PATIO, STONE_RGB, WHITE, cost_box, detect_layout, dirt_count, find_patio, ink_lines, inside, pale_box, picture_dirt, results_areas, stone_problem, title_client_width
-from services import listen, sound_bands
+from common import CheckFailed
+from play import (covering_plan, drag_onto_patio, drag_stone, end_scores, expect_maximised, frame_extents,
+                  moved_to, run_into_neighbour, share_of, start_board, wait_for_notice, wait_for_title,
+                  wait_until_steady, window_bottom)
+from screen import (BLACK, INSIDE_AREA, LAYOUTS, SCREEN, STONE_RGB, cost_box, dirt_count,
+                    find_patio, game_screen, stone_problem, title_box, units)
 
 
 def check_title(desk, args):
     desk.start_game()
-    wait_for_title(desk)
-    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
-    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
-        raise CheckFailed('expected the game window maximised, the window manager reports: ' + state.strip())
+    box = wait_for_title(desk)
+    expect_maximised(desk)
     x, y, w, h = desk.window_geometry(desk.main_window)
     if w != desk.width:
         raise CheckFailed('expected the maximised window %d pixels wide, it is %d' % (desk.width, w))
-    width = title_client_width(desk.last_shot)
-    if width != desk.width - 4:
+    if box[2] - box[0] != game_screen(w, h)[0]:
         raise CheckFailed('expected the title screen to fill a client area %d pixels wide, its pale '
-                          'yellow is %d pixels wide' % (desk.width - 4, width))
+                          'yellow is %d pixels wide' % (game_screen(w, h)[0], box[2] - box[0]))
     # Keys that do nothing on the title screen.
     desk.key('End', 'F1', 'Left')
     time.sleep(0.5)
@@ -36,9 +36,10 @@ def check_board(desk, args):
     desk.start_game()
     origin, layout, size = start_board(desk)
     shot = desk.last_shot
-    if size[0] != 1020:
-        raise CheckFailed('expected the client area 1020 pixels wide (the cost box ends at its right '
-                          'edge), the cost box ends at %d' % size[0])
+    want = game_screen(*desk.window_geometry(desk.main_window)[2:])[0]
+    if size[0] != want:
+        raise CheckFailed('expected the client area %d pixels wide (the cost box ends at its right '
+                          'edge), the cost box ends at %d' % (want, size[0]))
     n = dirt_count(shot, origin)
     if n != INSIDE_AREA:
         raise CheckFailed('expected the whole patio inside dirt-coloured (%d pixels), saw %d' % (INSIDE_AREA, n))
@@ -52,56 +53,24 @@ def check_board(desk, args):
 def check_drag_and_keys(desk, args):
     desk.start_game()
     origin, layout, size = start_board(desk)
-    n, i, new = drag_onto_patio(desk, origin, layout, size, room=10)
-    rect = LAYOUTS[layout][i]
-    w, h = rect[2] - rect[0], rect[3] - rect[1]
-    dest = new[:2]
-
-    def at(r):
-        return stone_problem(desk.shot(), origin, r, STONE_RGB[i]) is None
-    ox, oy = origin
-    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
-        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
-
+    dirt, i, new = drag_onto_patio(desk, origin, layout, size)
     desk.key(*(['Right'] * 10))
-    right = moved_to(rect, dest[0] + 10, dest[1])
-    desk.wait_for(lambda: at(right), 'stone %d 10 pixels further right after ten presses of Right' % i,
+    right = moved_to(new, new[0] + 10, new[1])
+    desk.wait_for(lambda: stone_problem(desk.shot(), origin, right, STONE_RGB[i]) is None,
+                  'stone %d 10 pixels further right after ten presses of Right' % i,
                   describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, right, STONE_RGB[i]) or ''))
-    shot = desk.last_shot
-    uncovered = (new[0] + ox, new[1] + oy, right[0] + ox, new[3] + oy)
-    if not shot.is_filled(uncovered, screen.DIRT):
+    ox, oy = origin
+    if not desk.last_shot.is_filled((new[0] + ox, new[1] + oy, right[0] + ox, new[3] + oy), screen.DIRT):
         raise CheckFailed('the 10 columns the stone moved off are not dirt-coloured again')
-    if dirt_count(shot, origin) != INSIDE_AREA - w * h:
+    if dirt_count(desk.last_shot, origin) != dirt:
         raise CheckFailed('after ten presses of Right the dirt count changed')
-
-    desk.key('End')
-    picture, text = results_areas(origin, size)
-
-    def picture_shown():
-        s = desk.shot()
-        return s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and \
-            s.px(picture[0] + 1, picture[1] + 1) in (screen.DIRT,) + tuple(STONE_RGB)
-    desk.wait_for(picture_shown, 'the results screen with the patio picture at client (%d, %d)'
-                  % (picture[0] - ox, picture[1] - oy), describe=lambda: desk.last_shot.describe())
-    time.sleep(0.3)
-    shot = desk.shot()
-    dx, dy = picture[0] - ox - PATIO[0], picture[1] - oy - PATIO[1]
-    problem = stone_problem(shot, origin, (right[0] + dx, right[1] + dy, right[2] + dx, right[3] + dy),
-                            STONE_RGB[i], ring=False)
-    if problem:
-        raise CheckFailed('the results picture does not show the stone where it lies: ' + problem)
-    n = picture_dirt(shot, picture)
-    if n != INSIDE_AREA - w * h:
-        raise CheckFailed('the results picture shows %d dirt pixels, expected %d' % (n, INSIDE_AREA - w * h))
-    lines = ink_lines(shot, text)
     # Pay, cost, penalty, two lines on the uncovered dirt, no money.
-    if lines != 6:
-        raise CheckFailed('expected 6 lines of results for a job that leaves dirt, saw %d' % lines)
+    end_scores(desk, origin, size, dirt, 6, i, right)
 
 
-def lay_patio(desk, args, perfect):
-    """Covers the whole patio by single drags; returns the results screen's
-    text area and the number of its lines."""
+def lay_patio(desk, args, perfect, lines):
+    """Covers the whole patio by single drags; End then shows that many
+    lines of results."""
     desk.start_game()
     origin, layout, size = start_board(desk)
     t0 = time.monotonic()
@@ -119,32 +88,19 @@ def lay_patio(desk, args, perfect):
     n = dirt_count(desk.shot(), origin)
     if n:
         raise CheckFailed('all twelve stones are laid, but %d dirt pixels still show' % n)
-    desk.key('End')
-    picture, text = results_areas(origin, size)
-    desk.wait_for(lambda: desk.shot().px(picture[0], picture[1]) == BLACK and ink_lines(desk.last_shot, text) >= 3,
-                  'the results screen', describe=lambda: desk.last_shot.describe())
-    time.sleep(0.3)
-    shot = desk.shot()
-    n = picture_dirt(shot, picture)
-    if n:
-        raise CheckFailed('the results picture of a fully laid patio shows %d dirt pixels' % n)
-    return ink_lines(shot, text)
+    end_scores(desk, origin, size, 0, lines)
 
 
 def check_perfect(desk, args):
-    lines = lay_patio(desk, args, perfect=True)
-    # Pay, cost, three lines on the perfect arrangement, bonus, net profit.
-    if lines != 7:
-        raise CheckFailed('expected the 7 results lines of a perfect job with the bonus, saw %d '
-                          '(3 would be a covered patio without the bonus)' % lines)
+    # Pay, cost, three lines on the perfect arrangement, bonus, net profit
+    # (3 would be a covered patio without the bonus).
+    lay_patio(desk, args, True, 7)
 
 
 def check_covered_no_bonus(desk, args):
-    lines = lay_patio(desk, args, perfect=False)
-    # Pay, cost, net profit: two stones of one colour side by side earn no bonus.
-    if lines != 3:
-        raise CheckFailed('expected the 3 results lines of a covered patio with two stones of one colour '
-                          'side by side (no bonus), saw %d%s' % (lines, ' (the 7 of a perfect job)' if lines == 7 else ''))
+    # Pay, cost, net profit: two stones of one colour side by side earn no
+    # bonus (7 would be a perfect job).
+    lay_patio(desk, args, False, 3)
 
 
 def check_print_dialog(desk, args):
@@ -161,7 +117,7 @@ def check_print_dialog(desk, args):
                   describe=lambda: 'the windows %s are still open' % desk.game_windows())
     if desk.game.poll() is not None:
         raise CheckFailed('the game ended when the print dialog was closed')
-    wait_for_title(desk, 'the title screen again after the print dialog')
+    wait_for_title(desk, 'again after the print dialog')
 
 
 def check_quit(desk, args):
@@ -179,30 +135,19 @@ def check_quit(desk, args):
 def notice_check(which, game_args=()):
     def check(desk, args):
         desk.start_game(game_args)
-        desk.wait_for(lambda: share_of(desk, 'red') > 0.6,
-                      'the red %s notice on a %dx%d screen' % (which, desk.width, desk.height),
-                      describe=lambda: desk.last_shot.describe())
-        if desk.last_shot.count(NOTICE_BLUE, (0, 0, desk.width, desk.height)) < 500:
-            raise CheckFailed('the red notice shows no blue text')
-        desk.key('space')
-        time.sleep(0.7)
-        if share_of(desk, 'red') < 0.6:
-            raise CheckFailed('space should do nothing after a screen-size notice, but then the player ' +
-                              desk.last_shot.describe())
+        wait_for_notice(desk, 'the red %s notice on a %dx%d screen' % (which, desk.width, desk.height))
     return check
 
 
 def check_window_size(desk, args):
     desk.start_game(['-qwindowgeometry', '1280x960'])
-    wait_for_title(desk, 'the pale yellow title screen in a 1280x960 window', share=0.4)
-    if share_of(desk, 'red', desk.last_shot) > 0.05:
-        raise CheckFailed('expected the title screen, ' + desk.last_shot.describe())
+    box = wait_for_title(desk, 'in a 1280x960 window')
     x, y, w, h = desk.window_geometry(desk.main_window)
     if (w, h) != (1280, 960):
         raise CheckFailed('expected a 1280x960 window, it is %dx%d' % (w, h))
-    width = title_client_width(desk.last_shot)
-    if width != 1276:
-        raise CheckFailed('expected a title screen 1276 pixels wide in the 1280 window, saw %d' % width)
+    if box[2] - box[0] != game_screen(w, h)[0]:
+        raise CheckFailed('expected a title screen %d pixels wide in the 1280 window, saw %d'
+                          % (game_screen(w, h)[0], box[2] - box[0]))
     origin, layout, size = start_board(desk)
     print('layout %d on a client area of %dx%d' % (layout + 1, size[0], size[1]))
 
@@ -220,11 +165,11 @@ def check_screen_shown_whole(desk, size, what):
         w, h = x1 - x0, y1 - y0
         return (x0 >= inside[0] and y0 >= inside[1] and x1 <= inside[2] and y1 <= inside[3]
                 and w <= size[0] and h <= size[1] and abs(w / h - size[0] / size[1]) <= 0.02)
-    desk.wait_for(lambda: whole(pale_box(desk.shot()) or (0, 0, 1, 1)),
+    desk.wait_for(lambda: whole(title_box(desk.shot(), least=10) or (0, 0, 1, 1)),
                   'the whole game\'s screen (%dx%d or a smaller copy of it) inside the window %s and the screen, %s'
                   % (size[0], size[1], inside, what),
-                  describe=lambda: 'the instructions page shows at %s' % (pale_box(desk.last_shot),))
-    box = pale_box(desk.last_shot)
+                  describe=lambda: 'the instructions page shows at %s' % (title_box(desk.last_shot, least=10),))
+    box = title_box(desk.last_shot, least=10)
     desk.key('space')
     return box[2] - box[0], box[3] - box[1]
 
@@ -261,11 +206,10 @@ def check_frame_kept(desk, origin, size):
 def check_wm_keeps_frame(desk, args):
     desk.start_game()
     origin, layout, size = start_board(desk)
-    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
-    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
-        raise CheckFailed('expected the game window maximised, %s reports: %s' % (desk.wm_name, state.strip()))
-    if size[0] != desk.width - 4:
-        raise CheckFailed('expected a client area %d pixels wide, it is %d' % (desk.width - 4, size[0]))
+    expect_maximised(desk)
+    if size[0] != game_screen(desk.width, desk.height)[0]:
+        raise CheckFailed('expected a client area %d pixels wide, it is %d'
+                          % (game_screen(desk.width, desk.height)[0], size[0]))
     check_frame_kept(desk, origin, size)
     print('under %s: client area %dx%d at (%d, %d) kept' % (desk.wm_name, size[0], size[1], origin[0], origin[1]))
 
@@ -276,25 +220,20 @@ def check_large_screen(desk, args):
     scale) centred in it, whole on the screen; window manager actions change
     nothing of it."""
     desk.start_game()
-    wait_for_title(desk, 'the pale yellow title screen', share=0.4)
-    if share_of(desk, 'red', desk.last_shot) > 0.05:
-        raise CheckFailed('expected the title screen, ' + desk.last_shot.describe())
-    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
-    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
-        raise CheckFailed('expected the game window maximised: ' + state.strip())
-    full = desk.shot(full=True)
-    x0, y0, x1, y1 = pale_box(full)
-    if x1 - x0 != 1600 * desk.scale:
-        raise CheckFailed('expected a title screen %d pixels wide, saw %d' % (1600 * desk.scale, x1 - x0))
+    x0, y0, x1, y1 = wait_for_title(desk, full=True)
+    expect_maximised(desk)
     x, y, w, h = desk.window_geometry(desk.main_window)
+    want = game_screen(w, h, desk.scale)[0]
+    if x1 - x0 != want * desk.scale:
+        raise CheckFailed('expected a title screen %d pixels wide, saw %d' % (want * desk.scale, x1 - x0))
     if abs((x0 - x) - (x + w - x1)) > desk.scale:
         raise CheckFailed('expected the game\'s screen centred in the window, it leaves %d pixels on the left '
                           'and %d on the right' % (x0 - x, x + w - x1))
     if y1 > desk.screen_height:
         raise CheckFailed('the game\'s screen ends at row %d, below the screen' % y1)
     origin, layout, size = start_board(desk)
-    if size[0] != 1600:
-        raise CheckFailed('expected the board in a client area 1600 pixels wide, it is %d' % size[0])
+    if size[0] != want:
+        raise CheckFailed('expected the board in a client area %d pixels wide, it is %d' % (want, size[0]))
     check_frame_kept(desk, origin, size)
     print('a game\'s screen of %dx%d at (%d, %d) in the maximised window' % (size[0], size[1], origin[0], origin[1]))
 
@@ -305,21 +244,13 @@ def check_wayland(desk, args):
     game takes; through XWayland, space then shows the board."""
     for platform, name in ((None, 'natively'), ('xcb', 'through XWayland')):
         desk.start_game(platform=platform)
-        wait_for_title(desk, 'the pale yellow title screen, %s' % name, share=0.4)
-        if share_of(desk, 'red', desk.last_shot) > 0.01:
-            raise CheckFailed('%s, expected the title screen and no notice, %s' % (name, desk.last_shot.describe()))
-        width = title_client_width(desk.last_shot)
-        if not 1020 <= width <= 1600 or (desk.width - 4 > 1600 and width != 1600):
+        x0, y0, x1, y1 = wait_for_title(desk, name)
+        width, widest = x1 - x0, game_screen(desk.width, desk.height)[0]
+        if not units(width, y1 - y0) or (widest == SCREEN['largest'][0] and width != widest):
             raise CheckFailed('%s, the title screen is %d pixels wide' % (name, width))
         if platform == 'xcb':
             # weston's window manager gives a new window the keyboard.
-            desk.key('space')
-            shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot,
-                                 'the board after space, %s' % name, describe=lambda: desk.last_shot.describe())
-            origin = find_patio(shot)
-            layout, problem = detect_layout(shot, origin)
-            if problem:
-                raise CheckFailed(problem)
+            start_board(desk)
         if desk.game.poll() is not None:
             raise CheckFailed('the game ended %s (status %d)' % (name, desk.game.returncode))
         print('%s: the title screen %d pixels wide%s' % (name, width, ', then the board' if platform else ''))
@@ -360,34 +291,3 @@ def check_silent(desk, args):
     if about_sound:
         raise CheckFailed('without a sound server the game complained on the terminal:\n' + '\n'.join(about_sound))
     print('terminal output: %d line(s)' % len(out))
-
-
-def check_sound_cues(desk, args):
-    desk.start_game()
-    origin, layout, size = start_board(desk)
-    quiet = sound_bands(desk.recorded_sound(desk.recorded_bytes(), 0.3), [(0, 300)])
-    if quiet is not None:
-        raise CheckFailed('the sound server hears something before any stone moved')
-    # A stone dragged into its neighbour: the thump, low.
-    start = desk.recorded_bytes()
-    i, stopped = run_into_neighbour(desk, origin, layout, size)
-    low, buzz = listen(desk, start, 'a stone ran into another')
-    if low < 0.5:
-        raise CheckFailed('a stone that runs into another should thump (most of the sound below 300 Hz), '
-                          'but only %d%% of it is that low' % round(100 * low))
-    # The same stone pushed up by hand, one press at a time, to the top of
-    # the board; one press more, against the edge of the client area: the buzz.
-    desk.key(*(['Up'] * (stopped[1] - 1)))
-    top = moved_to(stopped, stopped[0], 1)
-    desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
-                  'stone %d pushed by hand to the top of the board' % i,
-                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, top, STONE_RGB[i],
-                                                             ring=False) or ''))
-    start = desk.recorded_bytes()
-    desk.key('Up')
-    low, buzz = listen(desk, start, 'a stone pushed against the edge')
-    if buzz < 0.5:
-        raise CheckFailed('a stone pushed against the edge of the client area should buzz (most of the sound '
-                          'between 450 and 1300 Hz), but only %d%% of it is there' % round(100 * buzz))
-    if desk.game.poll() is not None:
-        raise CheckFailed('the game ended while it played its sound cues')

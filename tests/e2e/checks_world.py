@@ -5,10 +5,10 @@ import re
 import subprocess
 import time
 
-from common import CheckFailed, DEFAULT_TIMEOUT, die_with_parent
+from common import CheckFailed, DEFAULT_TIMEOUT
 from play import moved_to, run_into_neighbour, start_board, wait_for_title
 from screen import STONE_RGB, stone_problem
-from services import PrintService, SoundServer, listen
+from services import PrintService, SoundServer, listen, sound_bands
 
 
 # --- When the outside world misbehaves: files, sound servers, print queues --
@@ -52,10 +52,7 @@ def check_fifo_command_line(desk, args):
     fifo = os.path.join(desk.tmp, 'stones.sld')
     os.mkfifo(fifo)
     t0 = time.monotonic()
-    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
-    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
-    desk.game = subprocess.Popen([desk.slabix, fifo], env=desk.env, stdout=desk.game_out,
-                                 stderr=desk.game_err, preexec_fn=die_with_parent)
+    desk.launch([fifo])
     box = new_window(desk, [], 'a window within 2 s of the start with a FIFO named on the command line', 2.0)
     print('a window %.1f s after the start' % (time.monotonic() - t0))
     text = message_text(desk, box)
@@ -105,13 +102,8 @@ def check_save_refused(desk, args):
     script = ('mount -t tmpfs -o size=64k tmpfs "$1" && : > "$1/job.sld" && mount -o remount,ro "$1" && '
               'mount -t tmpfs -o size=64k,nr_inodes=2 tmpfs "$2" && : > "$2/filler" && shift 2 && exec "$@"')
     unshare = ['unshare', '-m', '--propagation', 'private'] if os.geteuid() == 0 else ['unshare', '-rm']
-    desk.game_out = open(os.path.join(desk.tmp, 'game.out'), 'w+')
-    desk.game_err = open(os.path.join(desk.tmp, 'game.err'), 'w+')
     # The shell execs the game: the process started here is the game.
-    desk.game = subprocess.Popen(unshare + ['sh', '-c', script, 'sh', ro, full, desk.slabix], env=desk.env,
-                                 stdout=desk.game_out, stderr=desk.game_err, preexec_fn=die_with_parent)
-    desk.main_window = desk.wait_for(lambda: desk.game_windows()[:1], 'the game window to appear', timeout=20)[0]
-    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    desk.start_game(prefix=unshare + ['sh', '-c', script, 'sh', ro, full])
     wait_for_title(desk)
     cases = [(os.path.join(ro, 'job.sld'), True, 'Read-only file system'),
              (os.path.join(ro, 'new.sld'), False, 'Read-only file system'),
@@ -148,37 +140,34 @@ def check_save_refused(desk, args):
             raise CheckFailed('the game ended after a refused save (status %d)' % desk.game.returncode)
 
 
-def push_up_at_top(desk, origin, layout, size, hear_thump=False):
+def push_up_at_top(desk, server, origin, layout, size, hear_thump):
     """A stone run into its neighbour (with hear_thump, the thump is heard)
-    and pushed by hand to the top of the board, where every Up press is a
-    stop with the buzz."""
-    start = desk.recorded_bytes()
+    and pushed by hand, one press at a time, to the top of the board, where
+    every Up press is a stop against the edge of the client area, with the
+    buzz."""
+    start = server.recorded_bytes()
     i, stopped = run_into_neighbour(desk, origin, layout, size)
     if hear_thump:
-        low, buzz = listen(desk, start, 'a stone ran into another')
+        low, buzz = listen(server, start, 'a stone ran into another')
         if low < 0.5:
             raise CheckFailed('a stone that runs into another should thump (most of the sound below 300 Hz), '
                               'but only %d%% of it is that low' % round(100 * low))
     desk.key(*(['Up'] * (stopped[1] - 1)))
     top = moved_to(stopped, stopped[0], 1)
     desk.wait_for(lambda: stone_problem(desk.shot(), origin, top, STONE_RGB[i], ring=False) is None,
-                  'stone %d pushed by hand to the top of the board' % i)
+                  'stone %d pushed by hand to the top of the board' % i,
+                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, top, STONE_RGB[i],
+                                                             ring=False) or ''))
     return i, top
 
 
-def hears_buzz(desk, what):
-    start = desk.recorded_bytes()
+def hears_buzz(desk, server, what):
+    start = server.recorded_bytes()
     desk.key('Up')
-    low, buzz = listen(desk, start, what)
+    low, buzz = listen(server, start, what)
     if buzz < 0.5:
         raise CheckFailed('after %s the buzz should be heard (most of the sound between 450 and 1300 Hz), '
                           'but only %d%% of it is there' % (what, round(100 * buzz)))
-
-
-def no_sound_talk(desk):
-    about_sound = [line for line in desk.game_output() if re.search('pulse|audio|sound|pipewire', line, re.I)]
-    if about_sound:
-        raise CheckFailed('the game wrote about sound on the terminal:\n' + '\n'.join(about_sound))
 
 
 def keeps_playing(desk, origin, i, top, what):
@@ -198,6 +187,12 @@ def keeps_playing(desk, origin, i, top, what):
 
 
 def sound_check(kind, late=False, restart=False):
+    """The cues on a sound server of the check's own (kind, or pipewire where
+    pulseaudio is not installed): silence before a stone moves, the thump of
+    a stone run into another, the buzz of one pushed against the edge; with
+    late, the server comes only after the game, with restart it is killed
+    while cues play and started again. The game never waits for it and says
+    nothing about sound on the terminal."""
     def check(desk, args):
         server = SoundServer(desk, kind)
         try:
@@ -205,13 +200,15 @@ def sound_check(kind, late=False, restart=False):
                 server.start()
             desk.start_game()
             origin, layout, size = start_board(desk)
-            i, top = push_up_at_top(desk, origin, layout, size, hear_thump=not late)
+            if not late and sound_bands(server.recorded_sound(server.recorded_bytes(), 0.3), [(0, 300)]):
+                raise CheckFailed('the sound server hears something before any stone moved')
+            i, top = push_up_at_top(desk, server, origin, layout, size, hear_thump=not late)
             if late:
                 # Cues while there is no server: silent, and nothing waits.
                 desk.key('Up', 'Up', 'Up')
                 keeps_playing(desk, origin, i, top, 'with no sound server')
                 server.start()
-            hears_buzz(desk, 'a stone pushed against the edge')
+            hears_buzz(desk, server, 'a stone pushed against the edge')
             if restart:
                 # Killed while cues play, then started again.
                 pushes = subprocess.Popen(['xdotool', 'key', '--delay', '120'] + ['Up'] * 10, env=desk.env)
@@ -220,9 +217,11 @@ def sound_check(kind, late=False, restart=False):
                 pushes.wait(20)
                 keeps_playing(desk, origin, i, top, 'with the sound server killed')
                 server.start()
-                hears_buzz(desk, 'the sound server was started again and a stone pushed against the edge')
+                hears_buzz(desk, server, 'the sound server was started again and a stone pushed against the edge')
             keeps_playing(desk, origin, i, top, 'at the end')
-            no_sound_talk(desk)
+            about_sound = [line for line in desk.game_output() if re.search('pulse|audio|sound|pipewire', line, re.I)]
+            if about_sound:
+                raise CheckFailed('the game wrote about sound on the terminal:\n' + '\n'.join(about_sound))
         finally:
             server.close()
     return check

@@ -11,7 +11,8 @@ import subprocess
 
 from common import CheckFailed, die_with_parent, stop
 from desktop import BTN_LEFT, Desktop
-from screen import Shot
+from screen import Shot, title_problem
+from services import session_bus
 
 
 # --- sway and kwin: Wayland compositors run by an ordinary user ----------------
@@ -171,34 +172,19 @@ class CompositorDesktop(Desktop):
     # The game ---------------------------------------------------------------
 
     def start_game(self, args=(), platform=None):
-        env = dict(self.env)
-        if platform:
-            env['QT_QPA_PLATFORM'] = platform
-        self.platform = platform
-        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
-        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
-        self.game = subprocess.Popen([self.slabix] + list(args), env=env, stdout=self.game_out,
-                                     stderr=self.game_err, preexec_fn=die_with_parent)
-
-    def stop_game(self):
-        stop(self.game)
-        self.game = None
-        for f in (self.game_out, self.game_err):
-            if f:
-                f.close()
-        self.game_out = self.game_err = None
+        self.launch(args, platform)
 
     def game_windows(self):
         """The game's X windows through XWayland; none natively."""
-        return super().game_windows() if getattr(self, 'platform', None) == 'xcb' else []
+        return super().game_windows() if self.platform == 'xcb' else []
 
-    def x_client_width(self):
-        """Width of the game's X window (its client area, in device
-        pixels), or None natively."""
-        if getattr(self, 'platform', None) != 'xcb':
+    def x_client_size(self):
+        """Size of the game's X window (its client area, in device pixels),
+        or None natively."""
+        if self.platform != 'xcb':
             return None
         wid = self.wait_for(lambda: self.game_windows()[:1], 'the game window on XWayland')[0]
-        return self.window_geometry(wid)[2]
+        return self.window_geometry(wid)[2:]
 
     # Input ------------------------------------------------------------------
 
@@ -232,14 +218,11 @@ class CompositorDesktop(Desktop):
         for k in range(0, len(commands), 20):
             self.send(*commands[k:k + 20])
 
-    def park_pointer(self):
-        """The pointer in the screen's bottom left corner, off the game screen."""
-        self.pointer_to(0, self.height - 1)
-
-    # Screenshots ------------------------------------------------------------
-
-    def save_shot_png(self, path):
-        return self.save_last_shot(path)
+    def frame_problem(self, title):
+        """The game window's frame lies on the screen, maximised, and the
+        title screen at title shows whole in it: no other window lies over
+        it here."""
+        return self.window_frame_problem() or title_problem(self.last_shot, title)
 
 
 # Cursor names a program asks for over the game and the desktop.
@@ -356,11 +339,13 @@ class SwayDesktop(CompositorDesktop):
     def game_node_now(self):
         return self.wait_for(self.game_node, 'the game window in sway\'s tree')
 
-    def client_width(self):
-        """Width of the game window's client area, in device pixels."""
-        return self.x_client_width() or int(round(self.game_node_now()['window_rect']['width'] * self.output_scale))
+    def client_size(self):
+        """Size of the game window's client area, in device pixels."""
+        rect = self.game_node_now()['window_rect']
+        return self.x_client_size() or (round(rect['width'] * self.output_scale),
+                                         round(rect['height'] * self.output_scale))
 
-    def frame_problem(self):
+    def window_frame_problem(self):
         """None when the game window's frame (title bar and borders) lies on
         the screen and the window is maximised; else what is wrong."""
         node = self.game_node_now()
@@ -392,16 +377,16 @@ class SwayDesktop(CompositorDesktop):
             tree_says(lambda n: n.get('visible'), 'visible again on workspace 1')()
         return [
             ('floating enable (out of the tiling)', act('floating enable', lambda n: n['type'] == 'floating_con',
-                                                         'floating'), False),
+                                                         'floating'), 'whole'),
             ('resize set 1000 700', act('resize set 1000 700', lambda n: n['rect']['width'] == 1000,
-                                        '1000 pixels wide'), False),
+                                        '1000 pixels wide'), 'whole'),
             ('floating disable (back into the tiling)', act('floating disable', lambda n: n['type'] == 'con',
-                                                             'tiled'), True),
+                                                             'tiled'), 'same'),
             ('fullscreen enable', act('fullscreen enable', lambda n: n.get('fullscreen_mode') == 1,
-                                      'fullscreen'), False),
+                                      'fullscreen'), 'whole'),
             ('fullscreen disable', act('fullscreen disable', lambda n: n.get('fullscreen_mode') == 0,
-                                       'not fullscreen'), True),
-            ('workspace 2 and back', workspace_and_back, True),
+                                       'not fullscreen'), 'same'),
+            ('workspace 2 and back', workspace_and_back, 'same'),
         ]
 
     def shot(self, full=False):
@@ -445,11 +430,7 @@ class KwinDesktop(CompositorDesktop):
             rc += '\n[Xwayland]\nScale=%g\n' % self.output_scale
         self.user_file('.config/kwinrc', rc)
         env = self.user_env()
-        bus = os.path.join(self.session_runtime, 'bus')
-        self.spawn_user(['dbus-daemon', '--session', '--address=unix:path=' + bus, '--nofork', '--nopidfile'],
-                        env)
-        self.wait_for(lambda: os.path.exists(bus), 'the session bus of kwin to come up')
-        self.bus_address = 'unix:path=' + bus
+        self.bus_address = session_bus(self.session_runtime, env, self.helpers, self.as_user())
         env.update(DBUS_SESSION_BUS_ADDRESS=self.bus_address, XDG_CURRENT_DESKTOP='KDE',
                    KWIN_SCREENSHOT_NO_PERMISSION_CHECKS='1', KWIN_WAYLAND_NO_PERMISSION_CHECKS='1',
                    XDG_SESSION_TYPE='wayland')
@@ -537,11 +518,6 @@ class KwinDesktop(CompositorDesktop):
     def on_game(self, body):
         return self.script('var c = %s;\nif (c) { %s }' % (self.game_client(), body))
 
-    def game_geometry(self):
-        out = self.on_game('var g = c.frameGeometry; out(g.x + " " + g.y + " " + g.width + " " + g.height + '
-                           '" " + c.maximizeMode + " " + c.fullScreen + " " + c.desktop);')
-        return out[0].split() if out else None
-
     # The game's window ----------------------------------------------------------
 
     def game_state(self):
@@ -555,11 +531,11 @@ class KwinDesktop(CompositorDesktop):
                            'workspace.currentDesktop].map(function (v) { return Number(v); }).join(" "));')
         return [float(v) for v in out[0].split()] if out else None
 
-    def client_width(self):
+    def client_size(self):
         state = self.wait_for(self.game_state, 'the game window in kwin')
-        return self.x_client_width() or int(round(state[6] * self.output_scale))
+        return self.x_client_size() or (round(state[6] * self.output_scale), round(state[7] * self.output_scale))
 
-    def frame_problem(self):
+    def window_frame_problem(self):
         """None when the game window's frame (title bar and borders) lies on
         the screen and the window is maximised; else what is wrong."""
         state = self.wait_for(self.game_state, 'the game window in kwin')
@@ -585,15 +561,15 @@ class KwinDesktop(CompositorDesktop):
             self.script('workspace.currentDesktop = 1;')
             self.wait_for(lambda: self.game_state()[10] == 1, 'kwin back on desktop 1')
         return [
-            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored'), False),
-            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
+            ('maximise off', act('c.setMaximize(false, false);', lambda s: s[8] == 0, 'restored'), 'whole'),
+            ('maximise on', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), 'same'),
             ('a resize to 1000x700', act('c.setMaximize(false, false); c.frameGeometry = '
                                          '{x: 40, y: 40, width: 1000, height: 700};',
-                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700'), False),
-            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), True),
-            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen'), False),
-            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen'), True),
-            ('desktop 2 and back', desktop_and_back, True),
+                                         lambda s: s[8] == 0 and s[2:4] == [1000, 700], '1000x700'), 'whole'),
+            ('maximise on again', act('c.setMaximize(true, true);', lambda s: s[8] == 1, 'maximised'), 'same'),
+            ('fullscreen on', act('c.fullScreen = true;', lambda s: s[9] == 1, 'full screen'), 'whole'),
+            ('fullscreen off', act('c.fullScreen = false;', lambda s: s[9] == 0, 'not full screen'), 'same'),
+            ('desktop 2 and back', desktop_and_back, 'same'),
         ]
 
     # Screenshots of the whole workspace at its device pixels, taken by a

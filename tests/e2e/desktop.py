@@ -4,14 +4,13 @@ import glob
 import os
 import re
 import shutil
-import struct
 import subprocess
 import tempfile
 import time
 
 from common import CheckFailed, DEFAULT_TIMEOUT, die_with_parent, stop
 from screen import Shot
-from services import SINK, SOUND_RATE, session_bus
+from services import session_bus
 
 
 # Keys by the names the checks use (xdotool's), as X keysyms.
@@ -32,16 +31,15 @@ class Desktop:
     size, one pixel of each block.
     """
 
-    def __init__(self, slabix, width, height, wm='openbox', sound=False, scale=1):
+    def __init__(self, slabix, width, height, wm='openbox', scale=1):
         self.slabix = slabix
         self.scale = scale
         self.screen_width, self.screen_height = width, height
         self.width, self.height = width // scale, height // scale
         self.wm_name = wm
-        self.want_sound = sound
-        self.xvfb = self.wm = self.game = self.sound_server = self.recorder = None
+        self.xvfb = self.wm = self.game = self.game_out = self.game_err = None
+        self.main_window = self.platform = self.last_shot = None
         self.tmp = tempfile.mkdtemp(prefix='slabix-e2e-')
-        self.last_shot = None
 
     # Start and stop -------------------------------------------------------
 
@@ -57,23 +55,15 @@ class Desktop:
         """The desktop's servers; a desktop of another kind starts its own."""
         self._start_x()
         self._start_wm()
-        if self.want_sound:
-            self._start_sound_server()
 
     def __exit__(self, *exc):
         self.close()
         return False
 
     def close(self):
-        stop(self.game)
-        stop(self.recorder)
-        stop(self.sound_server)
+        self.stop_game()
         stop(self.wm)
         stop(self.xvfb)
-        for f in (getattr(self, 'game_out', None), getattr(self, 'game_err', None),
-                  getattr(self, 'recording', None)):
-            if f:
-                f.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def _env(self):
@@ -140,53 +130,39 @@ class Desktop:
         self.wait_for(lambda: 'window id' in self.run(['xprop', '-root', '_NET_SUPPORTING_WM_CHECK']),
                       'the window manager (%s) to come up' % self.wm_name, timeout=20)
 
-    def _start_sound_server(self):
-        """A pulseaudio of the check's own with one null sink, SINK, and a
-        recording of everything played on it."""
+    # The game --------------------------------------------------------------
+
+    def launch(self, args=(), platform=None, prefix=()):
+        """Starts the game, on the Qt platform platform where one is given,
+        its output kept; prefix is what runs it (ending in the game itself)."""
         env = dict(self.env)
-        env.pop('DISPLAY')  # no session bus started through the X server
-        env.pop('PULSE_SERVER')
-        self.sound_server = subprocess.Popen(
-            ['pulseaudio', '-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
-             '--load=module-null-sink sink_name=%s' % SINK, '--load=module-native-protocol-unix'],
-            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        self.wait_for(lambda: self.sound_server.poll() is not None or
-                      self.run(['pactl', 'info'], check=False).find('Default Sink: ' + SINK) >= 0,
-                      'the sound server (pulseaudio) to come up', timeout=20)
-        if self.sound_server.poll() is not None:
-            raise CheckFailed('the sound server (pulseaudio) ended at once')
-        # Without the small latency the samples come in two-second lumps.
-        self.recording = open(os.path.join(self.tmp, 'sink.raw'), 'wb')
-        self.recorder = subprocess.Popen(
-            ['parec', '-d', SINK + '.monitor', '--latency-msec=20', '--format=s16le',
-             '--rate=%d' % SOUND_RATE, '--channels=1'],
-            env=self.env, stdout=self.recording, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        self.wait_for(lambda: self.recorded_bytes() > 0, 'the recording of the sound server to start')
-
-    def recorded_bytes(self):
-        return os.path.getsize(self.recording.name) // 2 * 2
-
-    def recorded_sound(self, start, seconds):
-        """Samples of the recording from byte start on, up to that many
-        seconds after what has come in so far."""
-        end = self.recorded_bytes() + int(seconds * SOUND_RATE) * 2
-        self.wait_for(lambda: self.recorded_bytes() >= end, '%g s more of the recording' % seconds)
-        with open(self.recording.name, 'rb') as f:
-            f.seek(start)
-            data = f.read(end - start)
-        return struct.unpack('<%dh' % (len(data) // 2), data)
-
-    def start_game(self, args=()):
+        if platform:
+            env['QT_QPA_PLATFORM'] = platform
+        self.platform = platform
         self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
         self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
-        self.game = subprocess.Popen([self.slabix] + list(args), env=self.env,
-                                     stdout=self.game_out, stderr=self.game_err,
-                                     preexec_fn=die_with_parent)
-        self.main_window = self.wait_for(lambda: self.game_windows()[:1],
-                                         'the game window to appear', timeout=20)[0]
+        self.game = subprocess.Popen(list(prefix) + [self.slabix] + list(args), env=env, stdout=self.game_out,
+                                     stderr=self.game_err, preexec_fn=die_with_parent)
+
+    def find_game_window(self, what='the game window to appear'):
+        """The game's main X window, once it shows, made the active one."""
+        self.main_window = self.wait_for(lambda: self.game_windows()[:1], what, timeout=20)[0]
         self.run(['xdotool', 'windowactivate', self.main_window], check=False)
+        return self.main_window
+
+    def start_game(self, args=(), prefix=()):
+        self.launch(args, prefix=prefix)
+        self.find_game_window()
         self.wait_for(lambda: self.run(['xdotool', 'getactivewindow'], check=False).strip() == self.main_window,
                       'the game window to get the keyboard focus')
+
+    def stop_game(self):
+        stop(self.game)
+        self.game = None
+        for f in (self.game_out, self.game_err):
+            if f:
+                f.close()
+        self.game_out = self.game_err = None
 
     def game_output(self):
         lines = []
@@ -213,6 +189,24 @@ class Desktop:
             return []
         out = self.run(['xdotool', 'search', '--onlyvisible', '--pid', str(self.game.pid)], check=False)
         return out.split()
+
+    def work_area(self):
+        """Where the game may draw: the whole screen but for a desktop's panels."""
+        return (0, 0, self.width, self.height)
+
+    def client_size(self):
+        """The size of the game window's client area, where it is known."""
+        return self.window_geometry(self.main_window)[2:] if self.main_window else None
+
+    def frame_problem(self, title):
+        """What is wrong with the game window's frame or the title screen at
+        title in it, as far as the desktop tells (other windows may lie over
+        it); None."""
+        return None
+
+    def focus_game(self, title):
+        """Gives the game, its title screen at title, the keyboard where the
+        desktop does not."""
 
     def window_geometry(self, wid):
         out = self.run(['xwininfo', '-id', wid])
@@ -303,7 +297,7 @@ class WestonDesktop(Desktop):
         self._start_compositor()
 
     def close(self):
-        stop(self.game)
+        self.stop_game()
         stop(self.compositor, grace=5.0)
         super().close()
 
@@ -337,27 +331,10 @@ class WestonDesktop(Desktop):
     def start_game(self, args=(), platform=None):
         """The game natively (no window to look for), or with platform xcb
         through XWayland (its window found and given the keyboard)."""
-        env = dict(self.env)
-        if platform:
-            env['QT_QPA_PLATFORM'] = platform
-        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
-        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
-        self.game = subprocess.Popen([self.slabix] + list(args), env=env,
-                                     stdout=self.game_out, stderr=self.game_err,
-                                     preexec_fn=die_with_parent)
+        self.launch(args, platform)
         self.main_window = None
         if platform == 'xcb':
-            self.main_window = self.wait_for(lambda: self.game_windows()[:1],
-                                             'the game window to appear on the X server of XWayland',
-                                             timeout=20)[0]
-            self.run(['xdotool', 'windowactivate', self.main_window], check=False)
-
-    def stop_game(self):
-        stop(self.game)
-        self.game = None
-        for f in (self.game_out, self.game_err):
-            f.close()
-        self.game_out = self.game_err = None
+            self.find_game_window('the game window to appear on the X server of XWayland')
 
     def shot(self, full=False):
         folder = os.path.join(self.tmp, 'shots')
@@ -383,20 +360,15 @@ class WestonDesktop(Desktop):
 # D-Bus session bus of its own.
 
 class PlayersDesktop:
-    """What the checks of this section ask of a desktop, beside Desktop's
-    own: where the game may draw (the work area), and the window actions a
-    player takes."""
-
-    def work_area(self):
-        return (0, 0, self.width, self.height)
-
-    def focus_game(self, title):
-        pass
+    """The window actions a player takes, as commands."""
 
     def window_actions(self):
-        """Steps (what, do, expect): expect 'same' for the game screen back
-        where it was, 'moved' for it shown whole elsewhere or scaled down,
-        'any' for it shown whole or not at all (another workspace)."""
+        return [(what, lambda argv=argv: self.act(argv), expect) for what, argv, expect in self.window_steps()]
+
+    def window_steps(self):
+        """Steps (what, command, expect): expect 'same' for the game screen
+        back where it was, 'moved' for it shown whole elsewhere or scaled
+        down, 'any' for it shown whole or not at all (another workspace)."""
         wid = self.main_window
         wm = ['wmctrl', '-i', '-r', wid, '-b']
         return [
@@ -441,7 +413,7 @@ class XPanelDesktop(PlayersDesktop, Desktop):
             os.makedirs(bus, mode=0o700)
             # The panel's plugins ask the system bus; the machine's is not theirs.
             self.env['DBUS_SYSTEM_BUS_ADDRESS'] = 'unix:path=' + os.path.join(bus, 'no-system-bus')
-            self.env['DBUS_SESSION_BUS_ADDRESS'] = session_bus(self, bus, [], self.env)
+            self.env['DBUS_SESSION_BUS_ADDRESS'] = session_bus(bus, self.env, self.extra_procs)
             # The panel's own default, so that it asks no first-start question.
             xml = os.path.join(self.env['XDG_CONFIG_HOME'], 'xfce4', 'xfconf', 'xfce-perchannel-xml')
             os.makedirs(xml)
@@ -480,9 +452,9 @@ class XPanelDesktop(PlayersDesktop, Desktop):
         x, y, w, h = vals[:4]
         return (x, y, x + w, y + h)
 
-    def window_actions(self):
+    def window_steps(self):
         if self.wm_name != 'i3':
-            return PlayersDesktop.window_actions(self)
+            return PlayersDesktop.window_steps(self)
         # i3 tiles: a floating window takes resize requests; fullscreen and
         # workspaces are its own commands.
         wid = self.main_window

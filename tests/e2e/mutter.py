@@ -176,7 +176,7 @@ class MutterDesktop(PlayersDesktop, Desktop):
         for root, dirs, files in os.walk(home):
             for name in dirs + files:
                 os.chown(os.path.join(root, name), uid, gid)
-        env['DBUS_SESSION_BUS_ADDRESS'] = session_bus(self, runtime, prefix, env)
+        env['DBUS_SESSION_BUS_ADDRESS'] = session_bus(runtime, env, self.extra_procs, prefix)
         self.mutter_env = env
 
         def spawn(argv, log):
@@ -237,14 +237,7 @@ class MutterDesktop(PlayersDesktop, Desktop):
         return answer
 
     def start_game(self, args=()):
-        env = dict(self.env)
-        if self.platform:
-            env['QT_QPA_PLATFORM'] = self.platform
-        self.game_out = open(os.path.join(self.tmp, 'game.out'), 'w+')
-        self.game_err = open(os.path.join(self.tmp, 'game.err'), 'w+')
-        self.game = subprocess.Popen([self.slabix] + list(args), env=env,
-                                     stdout=self.game_out, stderr=self.game_err,
-                                     preexec_fn=die_with_parent)
+        self.launch(args, self.platform)
         if self.platform == 'xcb':
             self.main_window = self.wait_for(lambda: self.game_windows()[:1],
                                              'the game window on the X server of XWayland', timeout=20)[0]
@@ -309,9 +302,9 @@ class MutterDesktop(PlayersDesktop, Desktop):
         self.last_shot = Shot(raw, w, h)
         return self.last_shot
 
-    def window_actions(self):
+    def window_steps(self):
         if self.platform == 'xcb':
-            return PlayersDesktop.window_actions(self)
+            return PlayersDesktop.window_steps(self)
         keys = lambda *k: ('keys',) + k
         return [
             ('Super+Down (restore)', keys('super+Down'), 'any'),

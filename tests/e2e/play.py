@@ -3,8 +3,10 @@
 import re
 import time
 
-from common import CheckFailed, stop
-from screen import INSIDE, INSIDE_AREA, LAYOUTS, RED, STONE_RGB, WHITE, cost_box, detect_layout, dirt_count, find_patio, pale_rect, stone_problem, title_box, title_problem
+from common import CheckFailed
+from screen import (BLACK, INSIDE, INSIDE_AREA, LAYOUTS, NOTICE_BLUE, PATIO, RED, STONE_RGB, WHITE, cost_box,
+                    detect_layout, dirt_count, find_patio, ink_lines, inside, picture_dirt, results_areas,
+                    stone_problem, title_box)
 
 
 # --- A perfect job: a tiling of the patio and an order of drags ------------
@@ -72,6 +74,10 @@ def overlap(a, b):
 
 def hull(a, b):
     return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+
+
+def area(r):
+    return (r[2] - r[0]) * (r[3] - r[1])
 
 
 def moved_to(r, x, y):
@@ -185,19 +191,37 @@ def drag_stone(desk, origin, rect, path, colour=None):
         desk.release()
 
 
-# --- The checks ------------------------------------------------------------
+# --- The title screen and the board ------------------------------------------
+
+def wait_for_title(desk, what='', full=False):
+    """Watches the screen until the title screen shows, the same on two
+    screenshots in a row, and returns its box; fails at once on a red notice,
+    before the title screen or on it, and when the game ends. With full, at
+    the screen's size rather than the game's."""
+    what = 'the pale yellow title screen' + (' ' + what if what else '')
+    seen = [None]
+
+    def title():
+        shot = desk.shot(full=full)
+        if desk.game.poll() is not None:
+            raise CheckFailed('the game ended (status %d) while waiting for %s' % (desk.game.returncode, what))
+        if shot.shares((0, 0, shot.width, shot.height), step=8).get('red', 0) > 0.02:
+            raise CheckFailed('a red notice showed while waiting for %s: %s' % (what, shot.describe()))
+        box, seen[0] = seen[0], title_box(shot)
+        return box is not None and box == seen[0] and box
+    return desk.wait_for(title, what, timeout=25, describe=lambda: desk.last_shot.describe())
 
 
 def start_board(desk):
     """Space on the title screen; returns the client origin on the screen,
-    the layout number and the client size (width, height, unit)."""
+    the layout number and the game's screen (width, height, vertical unit)."""
     desk.key('space')
     shot = desk.wait_for(lambda: find_patio(desk.shot()) and desk.last_shot,
                          'the board after space', describe=lambda: desk.last_shot.describe())
     origin = find_patio(shot)
     size = cost_box(shot, origin, window_bottom(desk))
     if size is None:
-        raise CheckFailed('the board shows no running-cost box (84 by 24 black pixels) in its '
+        raise CheckFailed('the board shows no running-cost box (7 by 2 units of black) in its '
                           'bottom right corner; ' + shot.describe())
     # The prompt line, 2 units high, is written over what lies at the bottom.
     layout, problem = detect_layout(shot, origin, origin[1] + size[1] - 2 * size[2])
@@ -212,7 +236,7 @@ def window_bottom(desk):
     if not getattr(desk, 'main_window', None):
         return None
     x, y, w, h = desk.window_geometry(desk.main_window)
-    return (y + h) // desk.scale
+    return int((y + h) // desk.scale)
 
 
 def share_of(desk, name, shot=None):
@@ -221,37 +245,41 @@ def share_of(desk, name, shot=None):
     return shot.shares((0, 0, desk.width, desk.height)).get(name, 0)
 
 
-def wait_for_title(desk, what='the pale yellow title screen', share=0.6):
-    desk.wait_for(lambda: share_of(desk, 'pale yellow') > share, what,
-                  describe=lambda: desk.last_shot.describe())
-
-
-def drag_onto_patio(desk, origin, layout, size, room=40):
-    """Drags the largest stone with a free way onto the patio, 20 pixels in
-    from its top left corner and room pixels of it left on its right; returns
-    the dirt left, the stone and where it lies."""
-    places = LAYOUTS[layout]
-    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
-    planner = Planner(enumerate(places), *size)
-    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
-        rect = places[i]
-        w, h = rect[2] - rect[0], rect[3] - rect[1]
-        if dest[0] + w + room > INSIDE[2] or dest[1] + h > INSIDE[3]:
-            continue
+def free_way(layout, size, targets, where):
+    """The first (stone, place) of targets that has a free way there, as
+    (stone, place, path)."""
+    planner = Planner(enumerate(LAYOUTS[layout]), *size)
+    for i, dest in targets:
         path = planner.route(i, dest)
         if path:
-            break
-    else:
-        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
+            return i, dest, path
+    raise CheckFailed('no stone of layout %d has a free way %s' % (layout + 1, where))
+
+
+def drag_onto_patio(desk, origin, layout, size):
+    """Drags the largest stone with a free way onto the patio, 20 pixels in
+    from its top left corner with 40 pixels of dirt left on its right; its
+    old place is white after it and the dirt it covers is gone. Returns the
+    dirt left, the stone and where it lies."""
+    places = LAYOUTS[layout]
+    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
+    fits = [i for i, r in enumerate(places) if dest[0] + r[2] - r[0] + 40 <= INSIDE[2] and
+            dest[1] + r[3] - r[1] <= INSIDE[3]]
+    i, dest, path = free_way(layout, size, [(i, dest) for i in sorted(fits, key=lambda i: -area(places[i]))],
+                             'onto the patio')
+    rect = places[i]
     drag_stone(desk, origin, rect, path, STONE_RGB[i])
     new = moved_to(rect, *dest)
     desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
                   'stone %d dragged to %s' % (i, new),
                   describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
+    ox, oy = origin
+    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
+        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
     n = dirt_count(desk.last_shot, origin)
-    if n != INSIDE_AREA - w * h:
-        raise CheckFailed('after dragging a %dx%d stone onto the patio, expected %d dirt pixels, saw %d'
-                          % (w, h, INSIDE_AREA - w * h, n))
+    if n != INSIDE_AREA - area(rect):
+        raise CheckFailed('after dragging a stone of %d pixels onto the patio, expected %d dirt pixels, saw %d'
+                          % (area(rect), INSIDE_AREA - area(rect), n))
     return n, i, new
 
 
@@ -308,89 +336,44 @@ def run_into_neighbour(desk, origin, layout, size):
     return i, stopped
 
 
-def wait_for_first_title(desk):
-    """Watches the screen from the start of the game until the title screen
-    shows; fails on a red notice at any time before. Returns the title
-    screen's rectangle."""
-    t0 = time.monotonic()
-    seen = []
+def end_scores(desk, origin, size, dirt, lines, stone=None, at=None):
+    """End shows the results: the patio picture with that much dirt (and
+    the stone where it lies, at), and that many lines of results."""
+    desk.key('End')
+    picture, text = results_areas(origin, size)
+    dx, dy = picture[0] - origin[0] - PATIO[0], picture[1] - origin[1] - PATIO[1]
 
-    def title():
-        shot = desk.shot()
-        red = shot.shares((0, 0, desk.width, desk.height)).get('red', 0)
-        if red > 0.05:
-            raise CheckFailed('the red screen-size notice showed at the start: ' + shot.describe())
-        rect = pale_rect(shot)
-        seen.append(rect)
-        return rect
-    rect = desk.wait_for(title, 'the pale yellow title screen', timeout=20,
-                         describe=lambda: desk.last_shot.describe())
-    # The first title screen is the one that stays: no second layout.
-    later = desk.wait_for(lambda: pale_rect(desk.shot()), 'the title screen a moment later')
-    if later != rect:
-        raise CheckFailed('the title screen first showed at %s, then moved to %s' % (rect, later))
-    print('the title screen at %s, %.1f s after the start' % (rect, time.monotonic() - t0))
-    return rect
+    def results():
+        s = desk.shot()
+        return (s.is_filled((picture[0], picture[1], picture[2], picture[1] + 1), BLACK) and
+                (stone is None or stone_problem(s, origin, (at[0] + dx, at[1] + dy, at[2] + dx, at[3] + dy),
+                                                STONE_RGB[stone], ring=False) is None) and
+                picture_dirt(s, picture) == dirt and ink_lines(s, text) == lines)
+    desk.wait_for(results, 'the results screen after End: the patio picture %s%d dirt pixels, and %d lines of '
+                  'results' % ('with the stone on it, ' if stone is not None else 'with ', dirt, lines),
+                  describe=lambda: '%s; %d dirt pixels, %d lines' % (
+                      desk.last_shot.describe(), picture_dirt(desk.last_shot, picture),
+                      ink_lines(desk.last_shot, text)))
 
 
-def drag_one(desk, origin, layout, size):
-    """Drags the largest stone that has a free way onto the patio there;
-    returns its number and its new place."""
-    places = LAYOUTS[layout]
-    dest = (INSIDE[0] + 20, INSIDE[1] + 20)
-    planner = Planner(enumerate(places), *size)
-    for i in sorted(range(12), key=lambda k: -(places[k][2] - places[k][0]) * (places[k][3] - places[k][1])):
-        rect = places[i]
-        if dest[0] + rect[2] - rect[0] + 10 > INSIDE[2] or dest[1] + rect[3] - rect[1] > INSIDE[3]:
-            continue
-        path = planner.route(i, dest)
-        if path:
-            break
-    else:
-        raise CheckFailed('no stone of layout %d has a free way onto the patio' % (layout + 1))
-    drag_stone(desk, origin, rect, path, STONE_RGB[i])
-    new = moved_to(rect, *dest)
-    desk.wait_for(lambda: stone_problem(desk.shot(), origin, new, STONE_RGB[i]) is None,
-                  'stone %d dragged to %s' % (i, new),
-                  describe=lambda: 'there ' + (stone_problem(desk.last_shot, origin, new, STONE_RGB[i]) or ''))
-    ox, oy = origin
-    if not desk.last_shot.is_filled((rect[0] + ox, rect[1] + oy, rect[2] + ox, rect[3] + oy), WHITE):
-        raise CheckFailed('after the drag the stone\'s old place %s is not all white' % (rect,))
-    n = dirt_count(desk.last_shot, origin)
-    if n != INSIDE_AREA - (rect[2] - rect[0]) * (rect[3] - rect[1]):
-        raise CheckFailed('after the drag onto the patio, %d dirt pixels show' % n)
-    return i, new
+def expect_maximised(desk):
+    state = desk.run(['xprop', '-id', desk.main_window, '_NET_WM_STATE'])
+    if 'MAXIMIZED_VERT' not in state or 'MAXIMIZED_HORZ' not in state:
+        raise CheckFailed('expected the game window maximised, %s reports: %s' % (desk.wm_name, state.strip()))
 
 
-# Screen changes and scales under X ------------------------------------------
-
-def stop_game_of(desk):
-    stop(desk.game)
-    desk.game = None
-    for f in (desk.game_out, desk.game_err):
-        f.close()
-
-
-def wait_first_title(desk, what):
-    """The title screen from the game's first paint on, whole: no red notice
-    on any screenshot before it or on it. Returns its box once it holds."""
-    seen = {'red': False, 'box': None}
-
-    def title():
-        shot = desk.shot()
-        if shot.shares((0, 0, shot.width, shot.height), step=8).get('red', 0) > 0.02:
-            seen['red'] = True
-        if desk.game.poll() is not None:
-            raise CheckFailed('%s the game ended (status %d)' % (what, desk.game.returncode))
-        box, seen['box'] = seen['box'], title_box(shot)
-        return box is not None and box == seen['box'] and box
-    box = desk.wait_for(title, 'the pale yellow title screen %s' % what,
-                        describe=lambda: desk.last_shot.describe(), timeout=25)
-    if seen['red']:
-        raise CheckFailed('%s a red notice was on the screen before the title screen' % what)
-    problem = title_problem(desk.last_shot, box)
-    if problem:
-        raise CheckFailed('%s %s' % (what, problem))
-    if desk.last_shot.count(RED, box) > 0:
-        raise CheckFailed('%s the title screen has red on it: %s' % (what, desk.last_shot.describe()))
+def wait_for_notice(desk, what, full=False, within=None):
+    """Waits for the red notice with its blue text (whole inside the screen
+    area within, where that is given), then presses space, which does
+    nothing after a notice: the game goes on showing it. Returns its box."""
+    def notice():
+        shot = desk.shot(full=full)
+        box = title_box(shot, RED)
+        return box and shot.count(NOTICE_BLUE, box) > 500 and (within is None or inside(box, within)) and box
+    box = desk.wait_for(notice, what + ' with its blue text', describe=lambda: desk.last_shot.describe())
+    desk.key('space')
+    time.sleep(0.7)
+    if desk.game.poll() is not None or title_box(desk.shot(full=full), RED) != box:
+        raise CheckFailed('space should do nothing after a notice, but then the player ' +
+                          desk.last_shot.describe())
     return box

@@ -5,14 +5,22 @@ import re
 import subprocess
 
 
-# --- The game's fixed data: stone colours and the five layouts -------------
+# --- The game's data ---------------------------------------------------------
 
-# The build writes them from the game's own tables into slabix_game_data.json
-# next to the program (--game-data names another file); main() loads them.
-# Colours as the game stores them, 0x00BBGGRR; start places (left, top, right,
-# bottom) in client pixels, right and bottom exclusive.
-STONE_COLOURS = []
+# The build writes it from the game's own tables and rules into
+# slabix_game_data.json next to the program (--game-data names another file);
+# main() loads it. Colours as the game stores them, 0x00BBGGRR; start places
+# (left, top, right, bottom) in client pixels, right and bottom exclusive.
 LAYOUTS = []
+STONE_RGB = []
+# White, black, the dirt and the stones.
+BOARD_COLOURS = set()
+# [first width, last width, horizontal unit, [[from height, vertical unit], ...]]
+UNITS = []
+# [first width, last width, rows a game needs]
+MIN_HEIGHTS = []
+# The sunken edge round the game's screen, and the largest screen the game takes.
+SCREEN = {'edge': 0, 'largest': (0, 0)}
 
 
 def rgb(colorref):
@@ -25,7 +33,11 @@ DIRT = None
 PALE_YELLOW = rgb(0x00B4F0FF)
 RED = rgb(0x000000FF)
 NOTICE_BLUE = rgb(0x00FF0000)
-STONE_RGB = []
+
+# The patio: outline rectangle, and its inside of 552 x 288 pixels.
+PATIO = (450, 350, 1004, 640)
+INSIDE = (451, 351, 1003, 639)
+INSIDE_AREA = 552 * 288
 
 
 def load_game_data(path):
@@ -33,19 +45,39 @@ def load_game_data(path):
     global DIRT
     with open(path) as f:
         data = json.load(f)
-    STONE_COLOURS[:] = data['stone_colours']
     LAYOUTS[:] = [[tuple(r) for r in layout] for layout in data['layouts']]
-    STONE_RGB[:] = [rgb(c) for c in STONE_COLOURS]
+    STONE_RGB[:] = [rgb(c) for c in data['stone_colours']]
     DIRT = rgb(data['dirt'])
-    GAME_COLOURS.update(bytes(c) for c in [WHITE, BLACK, DIRT] + STONE_RGB)
     BOARD_COLOURS.update([WHITE, BLACK, DIRT] + STONE_RGB)
+    UNITS[:] = data['units']
+    MIN_HEIGHTS[:] = data['min_heights']
+    SCREEN.update(edge=data['screen_edge'], largest=tuple(data['largest_screen']))
     if tuple(data['patio']) != PATIO:
         raise SystemExit(f'{path}: the patio is {data["patio"]}, the checks expect {PATIO}')
 
-# The patio: outline rectangle, and its inside of 552 x 288 pixels.
-PATIO = (450, 350, 1004, 640)
-INSIDE = (451, 351, 1003, 639)
-INSIDE_AREA = 552 * 288
+
+def units(width, height):
+    """The game's (horizontal, vertical) units on a screen of that size; None
+    where it does not run."""
+    for first, last, unit_x, steps in UNITS:
+        if first <= width <= last:
+            return unit_x, [unit_y for least, unit_y in steps if least <= height][-1]
+    return None
+
+
+def min_height(width):
+    """The rows a game needs on a screen that wide (0 where it does not run)."""
+    return next((rows for first, last, rows in MIN_HEIGHTS if first <= width <= last), 0)
+
+
+def game_screen(width, height, k=1):
+    """The game's screen (width, height) that the window chooses for a client
+    area of width x height device pixels at k device pixels a game pixel: as
+    large as fits inside the edge, at most the largest, never shorter than a
+    game needs."""
+    edge = 2 * SCREEN['edge'] * k
+    w = min((width - edge) // k, SCREEN['largest'][0])
+    return w, min(max((height - edge) // k, min_height(w)), SCREEN['largest'][1])
 
 
 # --- Screenshots -----------------------------------------------------------
@@ -190,14 +222,16 @@ def detect_layout(shot, origin, bottom=None):
 
 def cost_box(shot, origin, bottom=None):
     """The black running-cost box in the bottom right corner of the board,
-    7 units wide: (client right, client bottom, unit), from its last row at or
-    above the screen row bottom."""
+    7 horizontal units wide, from its last row at or above the screen row
+    bottom: the game's screen (width, height, vertical unit)."""
     ox, oy = origin
     bottom = shot.height if bottom is None else min(bottom, shot.height)
     for y in range(bottom - 1, oy, -1):
         for start, length in shot.runs(y, BLACK, ox):
-            if length in (7 * 12, 7 * 14, 7 * 16):
-                return (start + length - ox, y + 1 - oy, length // 7)
+            w, h = start + length - ox, y + 1 - oy
+            unit = units(w, h)
+            if unit and length == 7 * unit[0]:
+                return w, h, unit[1]
     return None
 
 
@@ -235,64 +269,6 @@ def picture_dirt(shot, picture):
     return shot.count(DIRT, (picture[0] + 1, picture[1] + 1, picture[2] - 1, picture[3] - 1))
 
 
-def title_client_width(shot):
-    """Width of the widest pale yellow row run: the title screen's client area."""
-    best = 0
-    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b')+')
-    for y in range(0, shot.height, 3):
-        for m in pale.finditer(shot.row(y, 0, shot.width)):
-            start, end = m.start(), m.end()
-            start += -start % 3  # whole pixels only
-            best = max(best, (end - start) // 3)
-    return best
-
-
-def pale_box(shot):
-    """Bounding box (x0, y0, x1, y1) of the pale yellow pixels: the
-    instructions page, whole or scaled down; None when there are none."""
-    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b')+')
-    box = None
-    for y in range(shot.height):
-        for m in pale.finditer(shot.row(y, 0, shot.width)):
-            start, end = m.start(), m.end()
-            start += -start % 3  # whole pixels only
-            if end - start < 30:
-                continue
-            x0, x1 = start // 3, end // 3
-            box = (x0, y, x1, y + 1) if box is None else (min(box[0], x0), box[1], max(box[2], x1), y + 1)
-    return box
-
-
-# What the game screen looks like from outside -------------------------------
-
-def pale_rect(shot, colour=PALE_YELLOW):
-    """The title screen on the screen: the rectangle (left, top, right,
-    bottom) of its pale yellow (or of a notice's red), from its widest row
-    and its left column; None when there is none 1000 pixels wide."""
-    pale = re.compile(b'(?:' + re.escape(bytes(colour)) + b'){1000,}')
-    best = None
-    for y in range(0, shot.height, 4):
-        for m in pale.finditer(shot.row(y, 0, shot.width)):
-            start = m.start() + (-m.start() % 3)
-            run = (start // 3, m.end() // 3, y)
-            if best is None or run[1] - run[0] > best[1] - best[0]:
-                best = run
-    if best is None:
-        return None
-    x0, x1, y = best
-    col = x0 + 2
-    top, bottom = y, y
-    while top > 0 and shot.px(col, top - 1) == colour:
-        top -= 1
-    while bottom + 1 < shot.height and shot.px(col, bottom + 1) == colour:
-        bottom += 1
-    return (x0, top, x1, bottom + 1)
-
-
-def unit_for(width, height):
-    return 12 if width < 1276 else (16 if width >= 1596 else (14 if height > 960 else 13))
-
-
 def inside(rect, area, slack=0):
     """Whether rect lies in area with at least one pixel of it all round
     (what lies around a game screen shows it ends there), give or take slack."""
@@ -300,48 +276,19 @@ def inside(rect, area, slack=0):
         rect[2] < area[2] + slack and rect[3] < area[3] + slack
 
 
-def dirt_box(shot):
-    """Bounding box of the runs of exact dirt colour at least 20 pixels long."""
-    dirt = re.compile(b'(?:' + re.escape(bytes(DIRT)) + b'){20,}')
+def title_box(shot, colour=PALE_YELLOW, least=500):
+    """(left, top, right, bottom) on the screen of the title screen, or with
+    colour RED of a notice: the box round the runs of its colour at least
+    least pixels long (its margins run all across it); None where there are
+    none."""
+    run = re.compile(b'(?:' + re.escape(bytes(colour)) + b'){%d,}' % least)
     box = None
     for y in range(shot.height):
-        for m in dirt.finditer(shot.row(y, 0, shot.width)):
-            if m.start() % 3:
-                continue
-            x0, x1 = m.start() // 3, m.end() // 3
-            box = (x0, y, x1, y + 1) if box is None else \
-                (min(box[0], x0), box[1], max(box[2], x1), y + 1)
+        for m in run.finditer(shot.row(y, 0, shot.width)):
+            x0, x1 = (m.start() + 2) // 3, m.end() // 3  # whole pixels only
+            if x1 - x0 >= least:
+                box = (x0, y, x1, y + 1) if box is None else (min(box[0], x0), box[1], max(box[2], x1), y + 1)
     return box
-
-
-GAME_COLOURS = set()  # white, black, the dirt and the stones: filled by load_game_data()
-
-
-def with_vertical_unit(size):
-    """(width, height, unit) of a game screen from cost_box, its unit the
-    vertical one (m_nUnitY): 13 or 14 where the cost box's width gives 14."""
-    w, h = size[0], size[1]
-    return (w, h, 12 if w < 1276 else (14 if h > 960 else 13) if w < 1596 else 16)
-
-
-def title_box(shot):
-    """(left, top, right, bottom) of the title screen on the screen: the
-    rows whose longest pale yellow run is 1000 pixels or more, as wide as the
-    first of them (a margin row, without text); None when there is none."""
-    pale = re.compile(b'(?:' + re.escape(bytes(PALE_YELLOW)) + b'){1000,}')
-    top = bottom = span = None
-    for y in range(shot.height):
-        best = None
-        for m in pale.finditer(shot.row(y, 0, shot.width)):
-            start = m.start() + (-m.start() % 3)
-            end = start + (m.end() - start) // 3 * 3
-            if end - start >= 3000 and (best is None or end - start > 3 * (best[1] - best[0])):
-                best = (start // 3, end // 3)
-        if best:
-            if top is None:
-                top, span = y, best
-            bottom = y + 1
-    return None if top is None else (span[0], top, span[1], bottom)
 
 
 def title_problem(shot, box):
@@ -359,12 +306,6 @@ def title_problem(shot, box):
     if any(shot.px(x, y) == PALE_YELLOW for x, y in ((l - 1, t), (r, t), (l, t - 1), (l, b), (r - 1, b))):
         return 'the title screen %s has no edge round it' % (box,)
     return None
-
-
-def expected_game_width(client_width, k):
-    """The game screen's width that the shell chooses for a client area
-    client_width device pixels wide, at k device pixels a game pixel."""
-    return min(1600, (client_width - 4) // k)
 
 
 def scaled_board(shot, size):
@@ -418,5 +359,3 @@ def line_widths(shot, rect):
         colours.add(tuple(out[k:k + 3]))
     return widths, colours
 
-
-BOARD_COLOURS = set()  # white, black, the dirt and the stones: filled by load_game_data()

@@ -4,6 +4,7 @@ import cmath
 import math
 import os
 import re
+import struct
 import subprocess
 
 from common import CheckFailed, die_with_parent, stop
@@ -14,14 +15,16 @@ SINK = 'slabix_e2e'
 SOUND_RATE = 44100
 
 
-def session_bus(desk, folder, prefix, env):
-    """A D-Bus session bus of its own in folder; returns its address."""
+def session_bus(folder, env, procs, prefix=()):
+    """A D-Bus session bus of its own in folder, run with prefix (the user
+    it runs as), its process added to procs; returns its address once it
+    listens."""
     path = os.path.join(folder, 'bus')
-    bus = subprocess.Popen(prefix + ['dbus-daemon', '--session', '--address=unix:path=' + path,
-                                     '--nofork', '--nopidfile', '--print-address'],
+    bus = subprocess.Popen(list(prefix) + ['dbus-daemon', '--session', '--address=unix:path=' + path,
+                                           '--nofork', '--nopidfile', '--print-address'],
                            env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                            preexec_fn=die_with_parent)
-    desk.extra_procs.append(bus)
+    procs.append(bus)
     line = bus.stdout.readline()  # printed once it listens
     if not line:
         raise CheckFailed('the session bus (dbus-daemon) did not start')
@@ -73,10 +76,10 @@ def sound_bands(samples, bands):
     return [sum(p for f, p in power if lo <= f < hi) / total for lo, hi in bands]
 
 
-def listen(desk, start, what):
+def listen(server, start, what):
     """The shares of the low (below 300 Hz) and the buzz (450 to 1300 Hz)
     bands in the recording from byte start on to a second after now."""
-    shares = sound_bands(desk.recorded_sound(start, 1.0), [(0, 300), (450, 1300)])
+    shares = sound_bands(server.recorded_sound(start, 1.0), [(0, 300), (450, 1300)])
     if shares is None:
         raise CheckFailed('no sound reached the sound server after %s' % what)
     print('after %s: %d%% of the energy below 300 Hz, %d%% between 450 and 1300 Hz'
@@ -87,16 +90,18 @@ def listen(desk, start, what):
 class SoundServer:
     """A sound server of the check's own in its runtime folder, at the
     address the game is given (PULSE_SERVER): pulseaudio, or pipewire with
-    pipewire-pulse and wireplumber on a private session bus. Either
-    gets a null sink, SINK, the default, recorded from its monitor into the
-    desk's recording (appended to at every start)."""
+    pipewire-pulse and wireplumber on a session bus of its own. Either gets
+    a null sink, SINK, the default, recorded from its monitor into one file,
+    appended to at every start."""
 
     def __init__(self, desk, kind):
-        self.desk, self.kind = desk, kind
-        self.procs = []
-        self.bus = None
+        self.desk = desk
+        self.kind = kind
+        self.name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
+        self.procs, self.bus_procs = [], []
+        self.bus_address = self.recorder = None
         self.starts = 0
-        desk.recording = open(os.path.join(desk.tmp, 'sink.raw'), 'wb')
+        self.recording = open(os.path.join(desk.tmp, 'sink.raw'), 'wb')
 
     def _env(self):
         env = dict(self.desk.env)
@@ -111,20 +116,6 @@ class SoundServer:
         self.procs.append(proc)
         return proc
 
-    def _start_bus(self):
-        rfd, wfd = os.pipe()
-        address = 'unix:path=' + os.path.join(self.desk.tmp, 'session-bus')
-        self.bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--nopidfile', '--address=' + address,
-                                     '--print-address=%d' % wfd],
-                                    pass_fds=(wfd,), env=self._env(), stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        os.close(wfd)
-        with os.fdopen(rfd) as f:
-            line = f.readline()  # written once the bus listens
-        if not line.strip():
-            raise CheckFailed('the private session bus (dbus-daemon) did not start')
-        self.bus_address = line.strip()
-
     def _wireplumber_config(self, env):
         # wireplumber as the session has it, less the device monitors: the
         # only sink is the check's null sink, whatever the machine has.
@@ -136,6 +127,11 @@ class SoundServer:
             with open(os.path.join(folder, '90-enable-all.lua'), 'w') as f:
                 f.write('\n'.join(l for l in lines if not re.search(r'_monitor\.enable\(\)', l)) + '\n')
 
+    def _alive(self):
+        ended = [p for p in self.procs if p.poll() is not None]
+        if ended:
+            raise CheckFailed('the sound server (%s) ended at once (status %d)' % (self.name, ended[0].returncode))
+
     def start(self):
         self.starts += 1
         env = self._env()
@@ -144,46 +140,57 @@ class SoundServer:
             self._spawn(['pulseaudio', '-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
                          '--load=module-native-protocol-unix'], env, 'pulseaudio')
         else:
-            if self.bus is None:
-                self._start_bus()
+            if self.bus_address is None:
+                self.bus_address = session_bus(self.desk.tmp, env, self.bus_procs)
             env['DBUS_SESSION_BUS_ADDRESS'] = self.bus_address
             self._wireplumber_config(env)
-            pipewire = self._spawn(['pipewire'], env, 'pipewire')
+            self._spawn(['pipewire'], env, 'pipewire')
             socket = os.path.join(env['XDG_RUNTIME_DIR'], 'pipewire-0')
-            self.desk.wait_for(lambda: pipewire.poll() is not None or os.path.exists(socket),
-                               'pipewire to come up', timeout=20)
+            self.desk.wait_for(lambda: self._alive() or os.path.exists(socket), 'pipewire to listen', timeout=20)
             self._spawn(['wireplumber'], env, 'wireplumber')
             self._spawn(['pipewire-pulse'], env, 'pipewire-pulse')
-        name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
-        self.desk.wait_for(lambda: any(p.poll() is not None for p in self.procs) or
-                           self.desk.run(['pactl', 'info'], check=False).find('Server Name') >= 0,
-                           'the sound server (%s) to come up' % name, timeout=20)
-        if any(p.poll() is not None for p in self.procs):
-            raise CheckFailed('the sound server (%s) ended at once' % self.kind)
+        self.desk.wait_for(lambda: self._alive() or 'Server Name' in self.desk.run(['pactl', 'info'], check=False),
+                           'the sound server (%s) to answer' % self.name, timeout=20)
         self.desk.run(['pactl', 'load-module', 'module-null-sink', 'sink_name=' + SINK])
         self.desk.run(['pactl', 'set-default-sink', SINK])
         self.desk.wait_for(lambda: 'Default Sink: ' + SINK in self.desk.run(['pactl', 'info'], check=False),
                            'the null sink to be the default one')
-        print('%s up (%s)' % (name, re.search(r'Server Name: (.*)', self.desk.run(['pactl', 'info'])).group(1)))
-        before = self.desk.recorded_bytes()
-        self.desk.recorder = subprocess.Popen(
+        print('%s up (%s)' % (self.name, re.search(r'Server Name: (.*)', self.desk.run(['pactl', 'info'])).group(1)))
+        before = self.recorded_bytes()
+        # Without the small latency the samples come in two-second lumps.
+        self.recorder = subprocess.Popen(
             ['parec', '-d', SINK + '.monitor', '--latency-msec=20', '--format=s16le',
              '--rate=%d' % SOUND_RATE, '--channels=1'],
-            env=self.desk.env, stdout=self.desk.recording, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-        self.desk.wait_for(lambda: self.desk.recorded_bytes() > before, 'the recording of the sound server to start')
+            env=self.desk.env, stdout=self.recording, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        self.desk.wait_for(lambda: self.recorded_bytes() > before, 'the recording of the sound server to start')
+
+    def recorded_bytes(self):
+        return os.path.getsize(self.recording.name) // 2 * 2
+
+    def recorded_sound(self, start, seconds=0):
+        """Samples of the recording from byte start on, up to that many
+        seconds after what has come in so far."""
+        end = self.recorded_bytes() + int(seconds * SOUND_RATE) * 2
+        self.desk.wait_for(lambda: self.recorded_bytes() >= end, '%g s more of the recording' % seconds)
+        with open(self.recording.name, 'rb') as f:
+            f.seek(start)
+            data = f.read(end - start)
+        return struct.unpack('<%dh' % (len(data) // 2), data)
 
     def kill(self):
         """The server gone at once, as in a crash."""
-        for p in [self.desk.recorder] + self.procs:
+        for p in [self.recorder] + self.procs:
             if p and p.poll() is None:
                 p.kill()
                 p.wait(5)
-        self.desk.recorder = None
+        self.recorder = None
         self.procs = []
 
     def close(self):
         self.kill()
-        stop(self.bus)
+        for p in self.bus_procs:
+            stop(p)
+        self.recording.close()
 
 
 # A private print service: its own socket, spool, configuration and logs in

@@ -8,7 +8,8 @@ the whole screen. The Wayland checks start a headless weston instead, which
 runs the game natively and through XWayland; others start sway or kwin_wayland,
 run by an unprivileged user, played through slabix_wlinput (a client of their
 virtual input protocols, built beside the game). A check that listens to the sound
-cues starts a sound server of its own (pulseaudio with a null sink) and records
+cues starts a sound server of its own (pulseaudio, or pipewire with
+pipewire-pulse where pulseaudio is not installed, with a null sink) and records
 what reaches it; every other game has no sound server. Everything a check
 starts is stopped again when it ends, also when it fails or is killed.
 
@@ -26,6 +27,8 @@ import signal
 import sys
 import time
 
+# The checks' own modules are read, never compiled into the source tree.
+sys.dont_write_bytecode = True
 import checks_desktops as desktops
 import checks_game as game
 import checks_world as world
@@ -38,8 +41,8 @@ from screen import load_game_data
 
 CHECKS = {
     # name: (screen width, screen height, check[, options]); the options are
-    # the window manager (wm), a sound server of the check's own (sound), the
-    # desktop's scale factor (scale) and weston in place of X (weston).
+    # the window manager (wm), the desktop's scale factor (scale) and weston
+    # in place of X (weston).
     'title': (1024, 768, game.check_title),
     'board': (1024, 768, game.check_board),
     'drag_and_keys': (1024, 768, game.check_drag_and_keys),
@@ -52,7 +55,7 @@ CHECKS = {
     'notice_too_large': (1920, 1080, game.notice_check('too-large', ['-qwindowgeometry', '1800x1000'])),
     'window_size': (1920, 1080, game.check_window_size),
     'silent': (1024, 768, game.check_silent),
-    'sound_cues': (1024, 768, game.check_sound_cues, dict(sound=True)),
+    'sound_cues': (1024, 768, world.sound_check('pulseaudio')),
     'wm_keeps_frame_openbox': (1024, 768, game.check_wm_keeps_frame),
     'wm_keeps_frame_icewm': (1024, 768, game.check_wm_keeps_frame, dict(wm='icewm')),
     'window_1920x1080': (1920, 1080, game.check_large_screen),
