@@ -211,8 +211,10 @@ def sound_check(kind, late=False, restart=False):
             hears_buzz(desk, server, 'a stone pushed against the edge')
             if restart:
                 # Killed while cues play, then started again.
+                start = server.recorded_bytes()
                 pushes = subprocess.Popen(['xdotool', 'key', '--delay', '120'] + ['Up'] * 10, env=desk.env)
-                time.sleep(0.5)
+                desk.wait_for(lambda: sound_bands(server.recorded_sound(start), [(0, 300)]),
+                              'the buzz of the pushes to reach the sound server')
                 server.kill()
                 pushes.wait(20)
                 keeps_playing(desk, origin, i, top, 'with the sound server killed')

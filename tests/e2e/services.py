@@ -4,6 +4,7 @@ import cmath
 import math
 import os
 import re
+import shutil
 import struct
 import subprocess
 
@@ -90,13 +91,17 @@ def listen(server, start, what):
 class SoundServer:
     """A sound server of the check's own in its runtime folder, at the
     address the game is given (PULSE_SERVER): pulseaudio, or pipewire with
-    pipewire-pulse and wireplumber on a session bus of its own. Either gets
-    a null sink, SINK, the default, recorded from its monitor into one file,
-    appended to at every start."""
+    pipewire-pulse and wireplumber on a session bus of its own. Where the
+    pulseaudio program is not installed, pipewire stands in for it, and the
+    check says so. Either is ready once a null sink, SINK, is its default
+    one; its monitor is recorded into one file, appended to at every start."""
 
     def __init__(self, desk, kind):
         self.desk = desk
-        self.kind = kind
+        # A PipeWire desktop has no pulseaudio: pipewire-audio conflicts with it.
+        self.kind = kind if kind != 'pulseaudio' or shutil.which('pulseaudio') else 'pipewire'
+        if self.kind != kind:
+            print('pulseaudio is not installed: the sound server is pipewire with pipewire-pulse and wireplumber')
         self.name = 'pulseaudio' if self.kind == 'pulseaudio' else 'pipewire-pulse'
         self.procs, self.bus_procs = [], []
         self.bus_address = self.recorder = None
@@ -152,9 +157,18 @@ class SoundServer:
         self.desk.wait_for(lambda: self._alive() or 'Server Name' in self.desk.run(['pactl', 'info'], check=False),
                            'the sound server (%s) to answer' % self.name, timeout=20)
         self.desk.run(['pactl', 'load-module', 'module-null-sink', 'sink_name=' + SINK])
-        self.desk.run(['pactl', 'set-default-sink', SINK])
-        self.desk.wait_for(lambda: 'Default Sink: ' + SINK in self.desk.run(['pactl', 'info'], check=False),
-                           'the null sink to be the default one')
+        # pipewire-pulse takes a default sink only once the session manager
+        # has made its settings; it answers pactl info before that.
+        said = ['']
+
+        def default_sink():
+            self._alive()
+            res = subprocess.run(['pactl', 'set-default-sink', SINK], env=self.desk.env, capture_output=True,
+                                 text=True, timeout=20)
+            said[0] = res.stderr.strip()
+            return res.returncode == 0 and 'Default Sink: ' + SINK in self.desk.run(['pactl', 'info'], check=False)
+        self.desk.wait_for(default_sink, 'the null sink to become the default one of %s' % self.name, timeout=20,
+                           describe=lambda: 'pactl set-default-sink says: %s' % (said[0] or 'nothing'))
         print('%s up (%s)' % (self.name, re.search(r'Server Name: (.*)', self.desk.run(['pactl', 'info'])).group(1)))
         before = self.recorded_bytes()
         # Without the small latency the samples come in two-second lumps.
@@ -185,6 +199,12 @@ class SoundServer:
                 p.wait(5)
         self.recorder = None
         self.procs = []
+        # The sockets it leaves must not pass for the next server's.
+        for name in ('pipewire-0', os.path.join('pulse', 'native')):
+            try:
+                os.remove(os.path.join(self.desk.env['XDG_RUNTIME_DIR'], name))
+            except FileNotFoundError:
+                pass
 
     def close(self):
         self.kill()
