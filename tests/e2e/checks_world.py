@@ -15,10 +15,11 @@ from services import PrintService, SoundServer, listen, sound_bands
 #
 # The game against a FIFO on its command line and through Ctrl+O, Save onto
 # a read-only and a full filesystem, a private pipewire (with pipewire-pulse
-# and wireplumber, on a session bus of its own) or pulseaudio that comes up
-# late or is killed during play, and a private print service whose queue
-# refuses every job. Everything runs in the check's own folder. Message boxes
-# are read through the clipboard, where the box puts its text on Ctrl+C.
+# and wireplumber, on a session bus of its own) or pulseaudio (pipewire where
+# it is not installed), at the start, late or killed during play, and a
+# private print service whose queue refuses every job. Everything runs in
+# the check's own folder. Message boxes are read through the clipboard,
+# where the box puts its text on Ctrl+C.
 
 def message_text(desk, wid):
     """The text of the game's message box wid, as the box copies it."""

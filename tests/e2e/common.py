@@ -42,7 +42,6 @@ def unprivileged():
     root, and the uid and gid it runs with."""
     if os.geteuid() != 0:
         return [], os.getuid(), os.getgid()
-    import pwd
     user = pwd.getpwnam('nobody')
     return ['setpriv', '--reuid=%d' % user.pw_uid, '--regid=%d' % user.pw_gid, '--clear-groups'], \
         user.pw_uid, user.pw_gid

@@ -13,13 +13,7 @@ from screen import Shot
 from services import session_bus
 
 
-# Keys by the names the checks use (xdotool's), as X keysyms.
-KEYSYMS = {
-    'space': 0x20, 'Return': 0xff0d, 'Escape': 0xff1b, 'Left': 0xff51, 'Up': 0xff52,
-    'Right': 0xff53, 'Down': 0xff54, 'Page_Up': 0xff55, 'Page_Down': 0xff56, 'End': 0xff57,
-    'Home': 0xff50, 'F1': 0xffbe, 'F4': 0xffc1, 'F8': 0xffc5, 'F10': 0xffc7, 'F11': 0xffc8,
-    'ctrl': 0xffe3, 'alt': 0xffe9, 'super': 0xffeb, 'shift': 0xffe1,
-}
+# The left mouse button, as evdev numbers it.
 BTN_LEFT = 0x110
 
 
