@@ -230,17 +230,29 @@ def sound_check(kind, late=False, restart=False):
     return check
 
 
+def print_dialog(desk, service):
+    """Ctrl+P: the print dialog, with the keyboard, once it has asked the
+    print service for its default printer's description (the last thing it
+    asks)."""
+    ppd = '/printers/%s.ppd' % service.QUEUE
+    asked = service.requests(ppd)
+    desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
+    desk.key('ctrl+p')
+    dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
+    desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
+                  'the print dialog to get the keyboard focus')
+    desk.wait_for(lambda: service.requests(ppd) > asked, 'the print dialog to ask the print service about %s'
+                  % service.QUEUE)
+    return dialog
+
+
 def check_print_refused(desk, args):
     service = PrintService(desk)
     try:
         service.start()
         desk.start_game()
         wait_for_title(desk)
-        desk.key('ctrl+p')
-        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
-        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
-                      'the print dialog to get the keyboard focus')
-        time.sleep(0.5)  # the dialog asks the service for its printers
+        dialog = print_dialog(desk, service)
         desk.key('Return')  # Print, on the default printer
         box = new_window(desk, [desk.main_window, dialog], 'a message that the print job failed', DEFAULT_TIMEOUT)
         text = message_text(desk, box)
@@ -260,12 +272,7 @@ def check_print_refused(desk, args):
             raise CheckFailed('the game ended after the refused job (status %d)' % desk.game.returncode)
         # The queue takes jobs again: the next Ctrl+P prints one page, once.
         service.lp(['cupsaccept', service.QUEUE])
-        desk.run(['xdotool', 'windowactivate', desk.main_window], check=False)
-        desk.key('ctrl+p')
-        dialog = new_window(desk, [desk.main_window], 'a print dialog after Ctrl+P', DEFAULT_TIMEOUT)
-        desk.wait_for(lambda: desk.run(['xdotool', 'getactivewindow'], check=False).strip() == dialog,
-                      'the print dialog to get the keyboard focus')
-        time.sleep(0.5)
+        print_dialog(desk, service)
         desk.key('Return')
         desk.wait_for(lambda: service.printed() and desk.game_windows() == [desk.main_window],
                       'the job to be printed', describe=lambda: 'the queue has printed %d jobs, the game shows %s'

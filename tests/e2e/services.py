@@ -241,7 +241,7 @@ class PrintService:
                     'if [ -n "$6" ]; then cat "$6"; else cat; fi > "%s/printed/job-$1.pdf"\n' % root)
         os.chmod(backend, 0o700)
         with open(os.path.join(root, 'etc', 'cupsd.conf'), 'w') as f:
-            f.write('Listen %s\nLogLevel info\nBrowsing No\nWebInterface No\nDefaultAuthType None\n'
+            f.write('Listen %s\nLogLevel info\nAccessLogLevel all\nBrowsing No\nWebInterface No\nDefaultAuthType None\n'
                     '<Location />\n  Order allow,deny\n  Allow all\n</Location>\n'
                     '<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n'
                     % self.socket)
@@ -279,6 +279,14 @@ class PrintService:
             return open(os.path.join(self.root, 'log', 'error_log')).read()[-3000:]
         except OSError:
             return '(no log)'
+
+    def requests(self, path):
+        """How many requests for path the service has answered."""
+        try:
+            with open(os.path.join(self.root, 'log', 'access_log')) as f:
+                return f.read().count(' %s HTTP/' % path)
+        except OSError:
+            return 0
 
     def jobs(self):
         return self.lp(['lpstat', '-W', 'all', '-o']).strip()
