@@ -304,7 +304,7 @@ def check_scaled(k):
 
 def check_last_patio_row(desk, args):
     """On a 720-row screen the game screen is tall enough for a game to be
-    won: a stone dragged down onto the patio stops with its last row on the
+    won: a stone dragged down onto the patio lies with its last row on the
     patio's last row, and the results picture shows it there."""
     desk.start_game()
     wait_for_title(desk)
@@ -322,9 +322,8 @@ def check_last_patio_row(desk, args):
     i, dest, path = free_way(layout, size, [(i, (INSIDE[0] + 10, INSIDE[3] - r[3] + r[1]))
                                             for i, r in sorted(enumerate(places), key=lambda ir: ir[1][0] - ir[1][2])
                                             if INSIDE[0] + 10 + r[2] - r[0] <= INSIDE[2]], 'to the bottom of the patio')
-    # The drag goes on past the lowest row; the stone stops there.
     rect = places[i]
-    drag_stone(desk, origin, rect, path + [(dest[0], dest[1] + 12)])
+    drag_stone(desk, origin, rect, path)
     at = moved_to(rect, *dest)
     prompt = origin[1] + h - 2 * unit
     desk.wait_for(lambda: stone_problem(desk.shot(), origin, at, STONE_RGB[i], ring=False, bottom=prompt) is None,
