@@ -7,9 +7,8 @@ import time
 
 from common import CheckFailed
 from compositors import KwinDesktop, SwayDesktop
-from play import (drag_onto_patio, drag_stone, end_scores, expect_maximised, free_way, moved_to, share_of,
+from play import (area, drag_onto_patio, drag_stone, end_scores, expect_maximised, free_way, moved_to, share_of,
                   start_board, wait_for_notice, wait_for_title, wait_until_steady)
-from play import area
 from screen import (BOARD_COLOURS, INSIDE, INSIDE_AREA, LAYOUTS, SCREEN, STONE_RGB, Shot, cost_box,
                     detect_layout, dirt_count, find_patio, game_screen, inside, line_widths, min_height,
                     scaled_board, stone_problem, title_box, title_problem, units)
