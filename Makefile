@@ -20,7 +20,7 @@ PACKAGES += mutter pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstre
 PACKAGES += sway grim kwin-wayland breeze kwin-style-breeze plasma-wayland-protocols libwayland-dev libxkbcommon-tools python3-gi gir1.2-glib-2.0 libglib2.0-bin dbus-daemon x11-xserver-utils  # the sway and kwin_wayland checks
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench asan asan-test fuzz clean deb
+.PHONY: all deps configure build run test test-debian13 bench asan asan-test fuzz clean deb
 
 all: build
 
@@ -84,6 +84,13 @@ fuzz: deps
 	cd $(FUZZBUILD) && QT_QPA_PLATFORM=offscreen $(SANITIZER_ENV) \
 	    ./tests/slabix_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
 	    -detect_leaks=0 -print_final_stats=1 corpus
+
+# The whole suite again as on Debian 13 (trixie): a root made once from
+# Debian's packages and kept in $(DEBIAN13_ROOT), the committed tree cloned
+# into it, make test run there as root (tools/debian13-root.sh).
+DEBIAN13_ROOT ?= $(BUILD)/debian13-root
+test-debian13:
+	$(SUDO) env JOBS=$(JOBS) DEPS_TARGET=deps tools/debian13-root.sh test $(DEBIAN13_ROOT) .
 
 clean:
 	rm -rf $(BUILD) $(ASANBUILD) $(FUZZBUILD)
