@@ -72,6 +72,9 @@ in_root() {
     unshare --mount --propagation private --pid --fork --kill-child $net -- /bin/bash -euc '
         root=$1; net=$2; shift 2
         [ -z "$net" ] || ip link set lo up
+        # The root is a mount of its own, as / is on a machine (unshare
+        # --propagation, which the checks use, needs that).
+        mount --bind "$root" "$root"
         mount -t proc proc "$root/proc"
         mount -t sysfs sysfs "$root/sys"
         mount --bind /dev "$root/dev"
