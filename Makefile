@@ -20,7 +20,7 @@ PACKAGES += mutter pipewire pipewire-bin wireplumber gstreamer1.0-pipewire gstre
 PACKAGES += sway grim kwin-wayland breeze kwin-style-breeze plasma-wayland-protocols libwayland-dev libxkbcommon-tools python3-gi gir1.2-glib-2.0 libglib2.0-bin dbus-daemon x11-xserver-utils  # the sway and kwin_wayland checks
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test test-debian13 bench asan asan-test fuzz clean deb
+.PHONY: all deps configure build run test bench asan asan-test fuzz clean deb
 
 all: build
 
@@ -89,6 +89,7 @@ fuzz: deps
 # Debian's packages and kept in $(DEBIAN13_ROOT), the committed tree cloned
 # into it, make test run there as root (tools/debian13-root.sh).
 DEBIAN13_ROOT ?= $(BUILD)/debian13-root
+.PHONY: test-debian13
 test-debian13:
 	$(SUDO) env JOBS=$(JOBS) DEPS_TARGET=deps tools/debian13-root.sh test $(DEBIAN13_ROOT) .
 
