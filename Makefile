@@ -91,7 +91,8 @@ fuzz: deps
 DEBIAN13_ROOT ?= $(BUILD)/debian13-root
 .PHONY: test-debian13
 test-debian13:
-	$(SUDO) env JOBS=$(JOBS) DEPS_TARGET=deps tools/debian13-root.sh test $(DEBIAN13_ROOT) .
+	$(if $(filter 0,$(shell id -u)),,sudo) env JOBS=$(JOBS) DEPS_TARGET=deps \
+	    tools/debian13-root.sh test $(DEBIAN13_ROOT) .
 
 clean:
 	rm -rf $(BUILD) $(ASANBUILD) $(FUZZBUILD)
