@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
 
 
 CViewWidget::CViewWidget(CView* pView, QWidget* pParent)
@@ -99,9 +100,43 @@ QRect CViewWidget::Shown() const
 
 void CViewWidget::ChooseScreenAgain()
 {
-    // The screen shown meanwhile stays.
+    // The screen shown meanwhile stays. The window is maximised before and
+    // after, so only its sizes tell when the window manager is done.
     if (m_bChosen)
-        m_timerSettle.start(std::max(0, m_nSettleMs));
+        StartSettling();
+}
+
+void CViewWidget::StartSettling()
+{
+    m_deadlineSettle.setRemainingTime(std::max(0, m_nLongestMs));
+    m_timerSettle.start(SettleWait());
+}
+
+int CViewWidget::SettleWait() const
+{
+    const qint64 nLeft = std::max<qint64>(0, m_deadlineSettle.remainingTime());
+    // A window that still awaits the maximised state it asked for is waited
+    // for until its new size comes, however long the window manager takes,
+    // up to the longest wait.
+    if (!m_bChosen && (window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return int(nLeft);
+    return int(std::min<qint64>(nLeft, m_nQuietMs));
+}
+
+bool CViewWidget::WindowIsSettled() const
+{
+    if (m_bWholeArea)
+        return true;
+    // The state is the one asked for until the window system says otherwise
+    // (X keeps the request in a property of the window's own), so the size
+    // tells that it was granted: a maximised window fills most of its screen,
+    // its restored size (three quarters of it) does not.
+    const QWidget* pWindow = window();
+    const QScreen* pScreen = pWindow->screen();
+    if (!pScreen || !(pWindow->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return false;
+    const QSize sizeScreen = pScreen->availableGeometry().size();
+    return pWindow->width() * 5 > sizeScreen.width() * 4 && pWindow->height() * 5 > sizeScreen.height() * 4;
 }
 
 void CViewWidget::ChooseScreen()
@@ -132,10 +167,11 @@ void CViewWidget::showEvent(QShowEvent* pEvent)
 void CViewWidget::resizeEvent(QResizeEvent* pEvent)
 {
     QWidget::resizeEvent(pEvent);
-    // While the window settles a new size starts the wait again; once the
-    // screen is chosen, only where it is shown changes.
+    // While the window settles a new size starts the quiet period again,
+    // within the longest wait; once the screen is chosen, only where it is
+    // shown changes.
     if (m_timerSettle.isActive())
-        m_timerSettle.start();
+        m_timerSettle.start(SettleWait());
     update();
 }
 
@@ -162,10 +198,15 @@ void CViewWidget::OnViewUpdate(const CRect& rc)
 
 void CViewWidget::paintEvent(QPaintEvent* pEvent)
 {
-    // The first paint: the window is exposed, and the wait for it to settle
+    // An exposure before the screen is chosen: it is chosen now where the
+    // window has its final size, else the wait for the window to settle
     // starts.
-    if (m_pView && !m_bChosen && !m_timerSettle.isActive())
-        m_timerSettle.start(m_nSettleMs);
+    if (m_pView && !m_bChosen) {
+        if (WindowIsSettled())
+            ChooseScreen();
+        else if (!m_timerSettle.isActive())
+            StartSettling();
+    }
     const QRect rcEvent = pEvent->rect();
     bool bFirstScreen = false;
     if (m_pView && m_bChosen && m_bFullPaintPending) {

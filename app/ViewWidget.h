@@ -6,19 +6,23 @@
 // a command asks for one; the view's handlers draw into the framebuffer
 // themselves and report what they changed, which is then shown.
 //
-// The game's screen is chosen once, when the window has settled after it was
-// shown: the area inside the 2-pixel sunken edge at that moment, in whole
-// device pixels per game pixel. Whatever the window manager does to the
-// window afterwards, the screen stays: it is shown centred in the area the
-// widget has, each game pixel a block of k x k device pixels, the rest in the
-// window's background; where the area is too small for that, the whole screen
-// is shown scaled down to fit. Only a change of the screen the window is on
-// chooses it again (ChooseScreenAgain).
+// The game's screen is chosen once, from the area inside the 2-pixel sunken
+// edge, in whole device pixels per game pixel: at the first exposure in which
+// the window is maximised or full screen, or has the size it was given on
+// purpose; a window that has asked to be maximised is waited for until it
+// is, any other until no new size has come for a short quiet period, and
+// neither longer than a second after the first exposure. Whatever the window
+// manager does to the window afterwards, the screen stays: it is shown
+// centred in the area the widget has, each game pixel a block of k x k device
+// pixels, the rest in the window's background; where the area is too small
+// for that, the whole screen is shown scaled down to fit. Only a change of
+// the screen the window is on chooses it again (ChooseScreenAgain).
 #pragma once
 
 #include "platform/View.h"
 #include "platform/WinTypes.h"
 
+#include <QDeadlineTimer>
 #include <QRect>
 #include <QTimer>
 #include <QTransform>
@@ -49,9 +53,14 @@ public:
     // The screen the window is on has changed: the game's screen is chosen
     // again once the window has settled, and the view judges a new size.
     void ChooseScreenAgain();
-    // How long the window must go without a new size, once exposed, before
-    // the game's screen is chosen from it.
-    void SetSettleTime(int nMilliseconds) { m_nSettleMs = nMilliseconds; }
+    // How long a window that is not maximised must go without a new size
+    // before the game's screen is chosen from it, and how long it is waited
+    // for at the most.
+    void SetSettleTime(int nQuietMs, int nLongestMs)
+    {
+        m_nQuietMs = nQuietMs;
+        m_nLongestMs = nLongestMs;
+    }
     // The game's screen is the whole area inside the edge, however large or
     // small: the window was given its size on purpose.
     void SetScreenIsWholeArea(bool bWhole) { m_bWholeArea = bWhole; }
@@ -94,6 +103,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
 
 private:
+    // Waits for the window to settle: a quiet period, at most until the
+    // longest wait is over.
+    void StartSettling();
+    // How long the wait goes on from now.
+    int SettleWait() const;
+    // The window is maximised or full screen, or has its size on purpose:
+    // there is nothing to wait for.
+    bool WindowIsSettled() const;
     // The window has settled: the game's screen and its scale from it.
     void ChooseScreen();
     // Widget coordinates to the window's device pixels, as the painter maps
@@ -111,9 +128,12 @@ private:
 
     CView* m_pView;
     QTimer m_timerSettle;
-    // Long enough for a window manager to answer the maximised state, short
-    // enough for the first screen to show at once.
-    int m_nSettleMs = 150;
+    QDeadlineTimer m_deadlineSettle;
+    // Long enough for a window manager to finish a series of sizes; the
+    // longest wait bounds how long a window that is never maximised (or one
+    // whose sizes keep coming) keeps the first screen from showing.
+    int m_nQuietMs = 150;
+    int m_nLongestMs = 1000;
     bool m_bChosen = false;
     bool m_bWholeArea = false;
     bool m_bFullPaintPending = true;

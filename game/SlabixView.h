@@ -48,8 +48,8 @@ public:
     // The spacing units for a client area, by its size class; FALSE where the
     // width is one the game does not run at.
     static BOOL ChooseUnits(int nWidth, int nHeight, int* pUnitX, int* pUnitY);
-    // Rows enough for a stone to reach the patio's last row: the lowest row a
-    // stone may reach lies 2 vertical units above the client area's bottom.
+    // Rows enough for the patio with its outline above the prompt line and
+    // the status panel, which take the last 2 vertical units.
     int MinClientHeight(int nWidth) const override;
 
     // Input (play/).

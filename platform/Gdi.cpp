@@ -216,28 +216,19 @@ void CFrameDC::FillSolid(const CRect& rcIn, COLORREF cr)
     CRect rc = rcIn;
     if (!ClipToImage(rc))
         return;
-    const std::uint32_t px = ToQRgb(cr);
-    if (rc.left == 0 && rc.top == 0 && rc.right == m_image.width() && rc.bottom == m_image.height()) {
-        m_image.fill(px);  // the whole client area, as handlers clear it
-        AddDirty(rc);
-        return;
-    }
     // One detach check per call (it copies only if someone else shares the
     // buffer); the rows are then written through the one pointer.
     uchar* pBits = m_image.bits();
     const qsizetype nStride = m_image.bytesPerLine();
+    const std::uint32_t px = ToQRgb(cr);
     const int nWidth = rc.Width();
     uchar* pRow = pBits + rc.top * nStride + qsizetype(rc.left) * 4;
     if (nWidth == 1) {
         for (int y = rc.top; y < rc.bottom; ++y, pRow += nStride)
             *reinterpret_cast<std::uint32_t*>(pRow) = px;
-    } else if (nWidth < 8) {
-        for (int y = rc.top; y < rc.bottom; ++y, pRow += nStride)
-            std::fill_n(reinterpret_cast<std::uint32_t*>(pRow), nWidth, px);
     } else {
-        // The first row pixel by pixel, the others copied from it: a row
-        // copy is faster than a loop of stores, and the sanitizers check it
-        // as one range.
+        // The first row pixel by pixel, the others copied from it: a copy per
+        // row is as fast as a fill, and the sanitizers check it as one range.
         const uchar* pFirst = pRow;
         std::fill_n(reinterpret_cast<std::uint32_t*>(pRow), nWidth, px);
         pRow += nStride;
@@ -256,23 +247,17 @@ void CFrameDC::PutPixel(int x, int y, COLORREF cr)
     AddDirty(CRect(x, y, x + 1, y + 1));
 }
 
-bool CFrameDC::TextClip(const CRect* pClip, const CRect& rcInk, CRect& rc) const
-{
-    rc = rcInk;
-    if (pClip) {
-        rc.left = std::max(rc.left, pClip->left);
-        rc.top = std::max(rc.top, pClip->top);
-        rc.right = std::min(rc.right, pClip->right);
-        rc.bottom = std::min(rc.bottom, pClip->bottom);
-    }
-    return ClipToImage(rc);
-}
-
 void CFrameDC::DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
                             const CRect& rcInk)
 {
-    CRect rcChanged;
-    if (!TextClip(pClip, rcInk, rcChanged))
+    CRect rcChanged = rcInk;
+    if (pClip) {
+        rcChanged.left = std::max(rcChanged.left, pClip->left);
+        rcChanged.top = std::max(rcChanged.top, pClip->top);
+        rcChanged.right = std::min(rcChanged.right, pClip->right);
+        rcChanged.bottom = std::min(rcChanged.bottom, pClip->bottom);
+    }
+    if (!ClipToImage(rcChanged))
         return;
     {
         // The painter lives only for this call, so it never overlaps the

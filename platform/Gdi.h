@@ -140,14 +140,6 @@ public:
 
     virtual QPaintDevice* Device() const = 0;
 
-    // A line of text to draw: its text, baseline point and box.
-    struct TextRun {
-        QString text;
-        QPoint baseline;
-        QRect box;
-        bool operator==(const TextRun&) const = default;
-    };
-
 protected:
     // Target primitives. FillSolid fills exactly the pixels of rc (already
     // normalised, not yet clipped); PutPixel sets one pixel if it is on the target.
@@ -155,18 +147,15 @@ protected:
     virtual void PutPixel(int x, int y, COLORREF cr) = 0;
     // Draws text lines through a painter, clipped to pClip when given.
     // rcInk bounds every pixel the text may touch.
+    struct TextRun {
+        QString text;
+        QPoint baseline;
+        QRect box;
+    };
     void PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
                        const CRect& rcInk);
     virtual void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
                               const CRect& rcInk) = 0;
-    // Text drawn from what Qt drew before, where the target is a framebuffer
-    // and the text allows it (see Text.cpp); paint draws it through Qt.
-    // False when the text is left to paint.
-    virtual bool CopyTextRuns(const CDeviceFont& /*font*/, const std::vector<TextRun>& /*runs*/,
-                              const CRect* /*pClip*/, const CRect& /*rcInk*/, const std::function<void()>& /*paint*/)
-    {
-        return false;
-    }
 
     COLORREF PenColor() const { return m_pPen ? m_pPen->GetColor() : 0x000000; }
     COLORREF BrushColor() const { return m_pBrush ? m_pBrush->GetColor() : 0xFFFFFF; }
@@ -197,15 +186,9 @@ protected:
     void PutPixel(int x, int y, COLORREF cr) override;
     void DrawTextRuns(const std::function<void(QPainter&)>& draw, const CRect* pClip,
                       const CRect& rcInk) override;
-    bool CopyTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
-                      const CRect& rcInk, const std::function<void()>& paint) override;
 
 private:
     void AddDirty(const CRect& rc);
-    // The pixels text may change: rcInk within pClip and the image.
-    bool TextClip(const CRect* pClip, const CRect& rcInk, CRect& rc) const;
-    bool CopyOutlinedText(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
-                          const CRect& rcInk, const std::function<void()>& paint);
     // Clips rc to the image; false when nothing is left.
     bool ClipToImage(CRect& rc) const;
     QImage& m_image;

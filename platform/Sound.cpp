@@ -1,16 +1,17 @@
 // Sound resources and the outputs sndPlaySound hands them to.
 #include "platform/Sound.h"
 
-#include "platform/SoundServerLoop.h"
-
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 #include <QtEndian>
 
 #include <pulse/context.h>
+#include <pulse/glib-mainloop.h>
 #include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
 
 #include <algorithm>
 #include <cstring>
@@ -163,15 +164,34 @@ bool ReadWave(const void* pImage, Wave& wave)
 constexpr qint64 PENDING_MS = 1000;
 // While there is no server, the output looks for one this often, so that one
 // that comes is there for the next cue.
-constexpr int RETRY_MS = 2000;
+constexpr pa_usec_t RETRY_US = 2000 * PA_USEC_PER_MSEC;
 // A connection that takes longer than this is given up at the next cue.
 constexpr qint64 CONNECTING_MS = 3000;
+
+// Held while this thread calls the library, where the library's loop runs
+// on a thread of its own.
+struct LoopLock {
+    explicit LoopLock(pa_threaded_mainloop* p) : pLoop(p)
+    {
+        if (pLoop)
+            pa_threaded_mainloop_lock(pLoop);
+    }
+    ~LoopLock()
+    {
+        if (pLoop)
+            pa_threaded_mainloop_unlock(pLoop);
+    }
+    pa_threaded_mainloop* const pLoop;
+};
 
 }  // namespace
 
 struct CServerSoundOutput::Impl {
-    std::unique_ptr<CSoundServerLoop> pLoop;
-    QTimer retry;
+    // One of the two runs the library's events.
+    pa_glib_mainloop* pGlibLoop = nullptr;
+    pa_threaded_mainloop* pThreadedLoop = nullptr;
+    pa_mainloop_api* pApi = nullptr;
+    pa_time_event* pRetry = nullptr;  // on only while there is no server
     pa_context* pContext = nullptr;
     QElapsedTimer connecting;
     pa_stream* pStream = nullptr;  // the cue that plays
@@ -180,7 +200,7 @@ struct CServerSoundOutput::Impl {
     bool bPending = false;
     Wave pending;
     QElapsedTimer pendingSince;
-    // Let go of in the callbacks, freed outside them.
+    // Let go of in their own callbacks, freed outside them.
     std::vector<pa_stream*> oldStreams;
     std::vector<pa_context*> oldContexts;
 
@@ -188,7 +208,9 @@ struct CServerSoundOutput::Impl {
     void Start(const Wave& wave);
     void StopStream();
     void FreeOld();
+    void RetrySoon();
 
+    static void OnRetry(pa_mainloop_api* pApi, pa_time_event* pEvent, const struct timeval* pTv, void* pData);
     static void OnContextState(pa_context* pContext, void* pData);
     static void OnStreamState(pa_stream* pStream, void* pData);
     static void OnWrite(pa_stream* pStream, size_t nBytes, void* pData);
@@ -204,7 +226,7 @@ void CServerSoundOutput::Impl::Connect()
         pContext = nullptr;
     }
     const QByteArray name = QCoreApplication::applicationName().toUtf8();
-    pContext = pa_context_new(pLoop->Api(), name.isEmpty() ? "sound cues" : name.constData());
+    pContext = pa_context_new(pApi, name.isEmpty() ? "sound cues" : name.constData());
     if (!pContext)
         return;
     pa_context_set_state_callback(pContext, OnContextState, this);
@@ -248,6 +270,20 @@ void CServerSoundOutput::Impl::FreeOld()
     oldContexts.clear();
 }
 
+void CServerSoundOutput::Impl::RetrySoon()
+{
+    struct timeval tv {};
+    pApi->time_restart(pRetry, pa_timeval_add(pa_gettimeofday(&tv), RETRY_US));
+}
+
+void CServerSoundOutput::Impl::OnRetry(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* pData)
+{
+    auto* pImpl = static_cast<Impl*>(pData);
+    pImpl->FreeOld();
+    if (!pImpl->pContext || !PA_CONTEXT_IS_GOOD(pa_context_get_state(pImpl->pContext)))
+        pImpl->Connect();
+}
+
 void CServerSoundOutput::Impl::OnContextState(pa_context* pContext, void* pData)
 {
     auto* pImpl = static_cast<Impl*>(pData);
@@ -263,7 +299,7 @@ void CServerSoundOutput::Impl::OnContextState(pa_context* pContext, void* pData)
         // at the next cue.
         pImpl->bPending = false;
         pImpl->StopStream();
-        pImpl->retry.start();
+        pImpl->RetrySoon();
     }
 }
 
@@ -302,22 +338,35 @@ void CServerSoundOutput::Impl::OnDrained(pa_stream* pStream, int /*bSuccess*/, v
 
 CServerSoundOutput::CServerSoundOutput() : m_pImpl(new Impl)
 {
-    // The server's messages come through Qt's own event loop, on this thread.
-    m_pImpl->pLoop = std::make_unique<CSoundServerLoop>();
-    m_pImpl->retry.setSingleShot(true);
-    m_pImpl->retry.setInterval(RETRY_MS);
-    m_pImpl->retry.callOnTimeout([pImpl = m_pImpl] {
-        pImpl->FreeOld();
-        if (!pImpl->pContext || !PA_CONTEXT_IS_GOOD(pa_context_get_state(pImpl->pContext)))
-            pImpl->Connect();
-    });
+    // The library's GLib loop runs on GLib's default context, which Qt's
+    // usual event dispatcher iterates on the application's thread, where the
+    // output is made: the server's messages then come between Qt's events,
+    // on this thread, with no lock. Another dispatcher (QT_NO_GLIB=1 gives a
+    // plain Unix one) never iterates that context, and the cues would stay
+    // silent; there, and with no event loop at all, the library runs its
+    // threaded loop on a thread of its own, and this thread takes the loop's
+    // lock whenever it calls the library.
+    const QAbstractEventDispatcher* pDispatcher = QAbstractEventDispatcher::instance();
+    if (pDispatcher && pDispatcher->inherits("QEventDispatcherGlib")) {
+        m_pImpl->pGlibLoop = pa_glib_mainloop_new(nullptr);
+        m_pImpl->pApi = pa_glib_mainloop_get_api(m_pImpl->pGlibLoop);
+    } else {
+        m_pImpl->pThreadedLoop = pa_threaded_mainloop_new();
+        m_pImpl->pApi = pa_threaded_mainloop_get_api(m_pImpl->pThreadedLoop);
+        pa_threaded_mainloop_start(m_pImpl->pThreadedLoop);
+    }
+    LoopLock lock(m_pImpl->pThreadedLoop);
+    m_pImpl->pRetry = m_pImpl->pApi->time_new(m_pImpl->pApi, nullptr, Impl::OnRetry, m_pImpl);
     // Connected now, so the first cue plays at once where a server is there.
     m_pImpl->Connect();
 }
 
 CServerSoundOutput::~CServerSoundOutput()
 {
-    m_pImpl->retry.stop();
+    // With the loop's thread gone, the library is this thread's alone.
+    if (m_pImpl->pThreadedLoop)
+        pa_threaded_mainloop_stop(m_pImpl->pThreadedLoop);
+    m_pImpl->pApi->time_free(m_pImpl->pRetry);
     m_pImpl->StopStream();
     if (m_pImpl->pContext) {
         pa_context_set_state_callback(m_pImpl->pContext, nullptr, nullptr);
@@ -326,11 +375,17 @@ CServerSoundOutput::~CServerSoundOutput()
         m_pImpl->pContext = nullptr;
     }
     m_pImpl->FreeOld();
-    delete m_pImpl;  // the loop last, once nothing of the library's is left
+    // The loop last, once nothing of the library's is left.
+    if (m_pImpl->pGlibLoop)
+        pa_glib_mainloop_free(m_pImpl->pGlibLoop);
+    if (m_pImpl->pThreadedLoop)
+        pa_threaded_mainloop_free(m_pImpl->pThreadedLoop);
+    delete m_pImpl;
 }
 
 void CServerSoundOutput::Play(int /*nId*/, const void* pImage)
 {
+    LoopLock lock(m_pImpl->pThreadedLoop);
     // A new cue replaces the one still playing.
     m_pImpl->StopStream();
     m_pImpl->bPending = false;
@@ -355,11 +410,13 @@ void CServerSoundOutput::Play(int /*nId*/, const void* pImage)
 
 void CServerSoundOutput::Stop()
 {
+    LoopLock lock(m_pImpl->pThreadedLoop);
     m_pImpl->StopStream();
     m_pImpl->bPending = false;
 }
 
 bool CServerSoundOutput::Connected() const
 {
+    LoopLock lock(m_pImpl->pThreadedLoop);
     return m_pImpl->pContext && pa_context_get_state(m_pImpl->pContext) == PA_CONTEXT_READY;
 }

@@ -44,7 +44,9 @@ public:
 CSoundOutput* SetSoundOutput(CSoundOutput* pOutput);
 
 // Plays on the session's sound server (pulseaudio, or pipewire-pulse, which
-// speaks its protocol), from the event loop of the user-interface thread.
+// speaks its protocol), from the event loop of the user-interface thread
+// (under an event dispatcher other than Qt's GLib one, from the sound
+// library's own thread).
 // It follows the server for as long as it lives: one that comes up late, or
 // again after a restart or a crash, plays the next cue; while there is none,
 // every cue is silent at once, and the output looks for one now and then. It never waits for the server, never starts

@@ -4,22 +4,16 @@
 #include <QColor>
 #include <QFontMetrics>
 #include <QFontMetricsF>
-#include <QGlyphRun>
 #include <QHash>
-#include <QRawFont>
-#include <QTextLayout>
 #include <QPagedPaintDevice>
 #include <QPaintDevice>
 #include <QPainter>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
 #include <tuple>
-#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -115,36 +109,6 @@ CDeviceFont ResolveFont(const QString& strFace, int nHeight, int nWeight, const 
     return {MakeQFont(strFace, PixelSizeFor(strFace, nCell, nWeight, pDevice), nWeight)};
 }
 
-// A digit in one colour over one flat colour, at one fraction of a pixel
-// along the baseline (in 64ths, as Qt places glyphs).
-struct TileKey {
-    quint32 nGlyph;
-    quint32 nFraction;
-    QRgb crText;
-    QRgb crBack;
-    bool operator==(const TileKey&) const = default;
-};
-struct TileKeyHash {
-    size_t operator()(const TileKey& k) const
-    {
-        std::uint64_t h = (std::uint64_t(k.nGlyph) << 8) ^ k.nFraction;
-        h = h * 0x9E3779B97F4A7C15ull ^ k.crText;
-        h = h * 0x9E3779B97F4A7C15ull ^ k.crBack;
-        return size_t(h ^ (h >> 29));
-    }
-};
-
-// Such a digit as Qt drew it over that colour: the rectangle of the pixels
-// it draws (see MakeTile), where it stands from the digit's whole-pixel
-// origin, and which of its pixels the digit draws.
-struct CGlyphTile {
-    QImage pixels;  // null: the glyph changes no pixel
-    QPoint offset;
-    std::vector<quint8> covered;  // per pixel of pixels, row by row: 1 where the glyph draws
-    bool bUsable = false;
-    bool Covers(QPoint pt) const { return covered[size_t(pt.y()) * size_t(pixels.width()) + size_t(pt.x())] != 0; }
-};
-
 // What one font has measured on one kind of device: the advance of each
 // piece of text it was asked for (in the font's own units) and each line's
 // ink box. The game draws the same few texts again and again, so every word
@@ -165,92 +129,7 @@ struct CMeasured {
         qreal spaceAdvance, advance;
     };
     QHash<QString, std::vector<Word>> paragraphs;
-    // The glyphs of the digits and the minus sign, shaped once: numbers are
-    // drawn from them (the status panel draws one at every charge).
-    bool bDigitsMade = false;
-    bool bDigitsUsable = false;
-    QRawFont digitFont;
-    quint32 digitGlyphs[11] = {};
-    qreal digitAdvances[11] = {};
-    QRectF digitInk[11];
-    // The digits as the framebuffer shows them, to be copied (see
-    // CFrameDC::CopyTextRuns).
-    std::unordered_map<TileKey, CGlyphTile, TileKeyHash> tiles;
-    std::pair<TileKey, const CGlyphTile*> recentTiles[64] = {};
 };
-
-constexpr char kDigitChars[] = "0123456789-";
-
-int DigitIndex(QChar ch)
-{
-    if (ch >= u'0' && ch <= u'9')
-        return ch.unicode() - u'0';
-    return ch == u'-' ? 10 : -1;
-}
-
-bool IsNumber(QStringView str)
-{
-    if (str.isEmpty() || str.size() > 32)
-        return false;
-    for (QChar ch : str)
-        if (DigitIndex(ch) < 0)
-            return false;
-    return true;
-}
-
-// Shapes each digit and the minus sign on its own. A number's glyphs then
-// stand where drawing the whole number puts them: at the sums of the
-// advances before them.
-void MakeDigitGlyphs(CMeasured& measured, const QPaintDevice* pDevice)
-{
-    measured.bDigitsMade = true;
-    const QFontMetricsF fmf = pDevice ? QFontMetricsF(measured.font, pDevice) : QFontMetricsF(measured.font);
-    for (int i = 0; i < 11; ++i) {
-        QTextLayout layout(QString(QLatin1Char(kDigitChars[i])), measured.font, const_cast<QPaintDevice*>(pDevice));
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> runs = layout.glyphRuns();
-        if (runs.size() != 1 || runs[0].glyphIndexes().size() != 1)
-            return;
-        if (i == 0)
-            measured.digitFont = runs[0].rawFont();
-        else if (runs[0].rawFont() != measured.digitFont)
-            return;  // the digits come from more than one face
-        measured.digitGlyphs[i] = runs[0].glyphIndexes()[0];
-        measured.digitAdvances[i] = fmf.horizontalAdvance(QString(QLatin1Char(kDigitChars[i])));
-        measured.digitInk[i] = fmf.boundingRect(QString(QLatin1Char(kDigitChars[i])));
-    }
-    measured.bDigitsUsable = true;
-}
-
-// A run of digits (with minus signs) drawn from the shaped digits; false when
-// the run holds anything else.
-bool DrawDigits(QPainter& painter, CMeasured& measured, const QPaintDevice* pDevice, const QString& str,
-                QPoint baseline)
-{
-    if (!IsNumber(str))
-        return false;
-    if (!measured.bDigitsMade)
-        MakeDigitGlyphs(measured, pDevice);
-    if (!measured.bDigitsUsable)
-        return false;
-    QList<quint32> glyphs;
-    QList<QPointF> positions;
-    qreal x = 0;
-    for (QChar ch : str) {
-        const int i = DigitIndex(ch);
-        glyphs.append(measured.digitGlyphs[i]);
-        positions.append(QPointF(x, 0));
-        x += measured.digitAdvances[i];
-    }
-    QGlyphRun run;
-    run.setRawFont(measured.digitFont);
-    run.setGlyphIndexes(glyphs);
-    run.setPositions(positions);
-    painter.drawGlyphRun(QPointF(baseline), run);
-    return true;
-}
 
 // The texts are the game's own, so a handful of fonts with a few hundred
 // pieces each; a cache grown past this is started afresh.
@@ -297,12 +176,6 @@ public:
     {
         if (piece.isEmpty())
             return 0;
-        if (const CMeasured* pDigits = Digits(piece)) {
-            qreal advance = 0;
-            for (QChar ch : piece)
-                advance += pDigits->digitAdvances[DigitIndex(ch)];
-            return advance;
-        }
         QHash<QString, qreal>& advances = m_measured.advances;
         const QString key = piece.toString();
         if (auto it = advances.constFind(key); it != advances.cend())
@@ -346,17 +219,6 @@ public:
     // Every pixel the text may touch, from its baseline point.
     QRect InkBox(const QString& str, QPoint baseline) const
     {
-        if (const CMeasured* pDigits = Digits(str)) {
-            // The digits' own boxes at their places, rounded outwards.
-            QRectF rcInk;
-            qreal x = 0;
-            for (QChar ch : str) {
-                const int i = DigitIndex(ch);
-                rcInk |= pDigits->digitInk[i].translated(x, 0);
-                x += pDigits->digitAdvances[i];
-            }
-            return rcInk.toAlignedRect().adjusted(-2, -2, 2, 2).translated(baseline);
-        }
         QHash<QString, QRect>& boxes = m_measured.inkBoxes;
         auto it = boxes.constFind(str);
         if (it == boxes.cend()) {
@@ -373,16 +235,6 @@ public:
     }
 
 private:
-    // The shaped digits, where the text is a number in a font drawn at its
-    // own size.
-    const CMeasured* Digits(QStringView str) const
-    {
-        if (m_font.bScaled || !IsNumber(str))
-            return nullptr;
-        if (!m_measured.bDigitsMade)
-            MakeDigitGlyphs(m_measured, m_pDevice);
-        return m_measured.bDigitsUsable ? &m_measured : nullptr;
-    }
     const QFontMetricsF& Metrics() const
     {
         if (!m_pFmf)
@@ -507,35 +359,30 @@ BOOL CDC::TextOut(int x, int y, const CString& strIn)
 void CDC::PaintTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
                         const CRect& rcInk)
 {
-    const auto paint = [&] {
-        const bool bOpaque = m_nBkMode == OPAQUE;
-        const QColor crBk = QColor::fromRgb(ToQRgb(m_crBk));
-        const QColor crText = QColor::fromRgb(ToQRgb(m_crText));
-        DrawTextRuns(
-            [&](QPainter& painter) {
-                painter.setFont(font.font);
-                if (bOpaque) {
-                    for (const TextRun& run : runs)
-                        painter.fillRect(run.box, crBk);
+    const bool bOpaque = m_nBkMode == OPAQUE;
+    const QColor crBk = QColor::fromRgb(ToQRgb(m_crBk));
+    const QColor crText = QColor::fromRgb(ToQRgb(m_crText));
+    DrawTextRuns(
+        [&](QPainter& painter) {
+            painter.setFont(font.font);
+            if (bOpaque) {
+                for (const TextRun& run : runs)
+                    painter.fillRect(run.box, crBk);
+            }
+            painter.setPen(crText);
+            for (const TextRun& run : runs) {
+                if (!font.bScaled) {
+                    painter.drawText(run.baseline, run.text);
+                    continue;
                 }
-                painter.setPen(crText);
-                for (const TextRun& run : runs) {
-                    if (!font.bScaled) {
-                        if (!DrawDigits(painter, MeasuredFor(font, Device()), Device(), run.text, run.baseline))
-                            painter.drawText(run.baseline, run.text);
-                        continue;
-                    }
-                    painter.save();
-                    painter.translate(run.baseline);
-                    painter.scale(font.scale, font.scale);
-                    painter.drawText(QPointF(0, 0), run.text);
-                    painter.restore();
-                }
-            },
-            pClip, rcInk);
-    };
-    if (!CopyTextRuns(font, runs, pClip, rcInk, paint))
-        paint();
+                painter.save();
+                painter.translate(run.baseline);
+                painter.scale(font.scale, font.scale);
+                painter.drawText(QPointF(0, 0), run.text);
+                painter.restore();
+            }
+        },
+        pClip, rcInk);
 }
 
 int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
@@ -586,303 +433,4 @@ int CDC::DrawText(const CString& str, const CRect& rc, UINT nFormat)
     if (!runs.empty() && !rc.IsRectEmpty())
         PaintTextRuns(font, runs, &rc, rcInk);
     return nResult;
-}
-
-// Text copied from earlier drawings -----------------------------------------
-//
-// Two texts are drawn again and again with the same few glyphs. The status
-// panel draws a number at every charge. The notices draw glyphs so large
-// that Qt fills their outlines afresh at every drawing, which takes
-// milliseconds. Neither need be drawn by Qt more than once:
-//
-// - A number in one colour over one flat colour: there each digit has the
-//   same pixels wherever it stands, as long as it stands at the same
-//   fraction of a pixel, since Qt draws such glyphs from bitmaps it keeps.
-//   So each digit is drawn by Qt once per colours and fraction, and copied
-//   wherever everything it would change still has that colour and no other
-//   digit of the number draws the same pixels.
-// - Text in a font Qt draws from outlines: the same text at the same place
-//   over the same pixels gives the same pixels. So the last few such
-//   drawings are kept, the pixels before and after, and a drawing over
-//   pixels equal to a kept one's "before" gets its "after".
-//
-// Anything else Qt draws.
-
-namespace {
-
-// Qt draws glyphs this many pixels high and more from their outlines, and
-// smaller ones from the bitmaps it keeps.
-constexpr int kOutlinedPixelSize = 64;
-// A font keeps at most this many digit drawings (colours times fractions).
-constexpr size_t kMaxTiles = 4096;
-
-// Draws one digit at the given fraction of a pixel in crText over crBack,
-// black and white, into images of the framebuffer's format. The pixels any
-// of the three changed are those the glyph covers at all: a covered pixel
-// changes over black or over white, whatever the colour.
-CGlyphTile MakeTile(const QRawFont& face, quint32 nGlyph, qreal fraction, QRgb crText, QRgb crBack)
-{
-    CGlyphTile tile;
-    constexpr int kPad = 4;
-    const QRect rcBox =
-        face.boundingRect(nGlyph).translated(fraction, 0).toAlignedRect().adjusted(-kPad, -kPad, kPad, kPad);
-    if (rcBox.isEmpty() || rcBox.width() > 1024 || rcBox.height() > 1024)
-        return tile;
-    QGlyphRun run;
-    run.setRawFont(face);
-    run.setGlyphIndexes({nGlyph});
-    run.setPositions({QPointF(fraction, 0)});
-    const QRgb backs[3] = {crBack, qRgb(0, 0, 0), qRgb(255, 255, 255)};
-    QImage drawn[3];
-    std::vector<quint8> covered(size_t(rcBox.width()) * size_t(rcBox.height()));
-    int nLeft = rcBox.width(), nTop = rcBox.height(), nRight = -1, nBottom = -1;
-    for (int i = 0; i < 3; ++i) {
-        drawn[i] = QImage(rcBox.size(), QImage::Format_RGB32);
-        drawn[i].fill(backs[i]);
-        {
-            QPainter painter(&drawn[i]);
-            painter.setPen(QColor::fromRgb(crText));
-            painter.drawGlyphRun(QPointF(-rcBox.left(), -rcBox.top()), run);
-        }
-        for (int y = 0; y < rcBox.height(); ++y) {
-            const auto* pRow = reinterpret_cast<const QRgb*>(drawn[i].constScanLine(y));
-            for (int x = 0; x < rcBox.width(); ++x) {
-                if ((pRow[x] | 0xFF000000u) != (backs[i] | 0xFF000000u)) {
-                    covered[size_t(y) * size_t(rcBox.width()) + size_t(x)] = 1;
-                    nLeft = std::min(nLeft, x);
-                    nRight = std::max(nRight, x);
-                    nTop = std::min(nTop, y);
-                    nBottom = std::max(nBottom, y);
-                }
-            }
-        }
-    }
-    if (nRight < 0) {  // draws nothing
-        tile.bUsable = true;
-        return tile;
-    }
-    if (nLeft == 0 || nTop == 0 || nRight == rcBox.width() - 1 || nBottom == rcBox.height() - 1)
-        return tile;  // drawn beyond its box: not to be trusted
-    const QRect rcChanged(QPoint(nLeft, nTop), QPoint(nRight, nBottom));
-    tile.pixels = drawn[0].copy(rcChanged);
-    tile.offset = rcBox.topLeft() + rcChanged.topLeft();
-    tile.covered.reserve(size_t(rcChanged.width()) * size_t(rcChanged.height()));
-    for (int y = nTop; y <= nBottom; ++y) {
-        const auto itRow = covered.begin() + std::ptrdiff_t(y) * rcBox.width();
-        tile.covered.insert(tile.covered.end(), itRow + nLeft, itRow + nRight + 1);
-    }
-    tile.bUsable = true;
-    return tile;
-}
-
-// The drawing of a digit, made when first asked for. The last ones found
-// are also kept by their hash, since the same few are asked for again and
-// again.
-const CGlyphTile& TileFor(CMeasured& measured, const TileKey& key, qreal fraction)
-{
-    auto& recent = measured.recentTiles[TileKeyHash()(key) % std::size(measured.recentTiles)];
-    if (recent.second && recent.first == key)
-        return *recent.second;
-    auto it = measured.tiles.find(key);
-    if (it == measured.tiles.end()) {
-        if (measured.tiles.size() >= kMaxTiles) {
-            measured.tiles.clear();
-            std::fill(std::begin(measured.recentTiles), std::end(measured.recentTiles),
-                      std::pair<TileKey, const CGlyphTile*>());
-        }
-        it = measured.tiles.emplace(key, MakeTile(measured.digitFont, key.nGlyph, fraction, key.crText, key.crBack))
-                 .first;
-    }
-    recent = {key, &it->second};
-    return it->second;
-}
-
-// A drawing of text in a font Qt draws from outlines: what it drew where,
-// and the pixels of its rectangle before and after.
-struct CKeptDrawing {
-    QFont font;
-    int nDpi;
-    std::vector<CDC::TextRun> runs;
-    QRgb crText, crBack;
-    bool bOpaque;
-    QRect rc;
-    QImage before, after;
-};
-// The last few such drawings, the newest first, of so many bytes at most.
-constexpr size_t kMaxKeptDrawings = 4;
-constexpr qsizetype kMaxKeptBytes = 32 << 20;
-std::vector<CKeptDrawing>& KeptDrawings()
-{
-    static std::vector<CKeptDrawing> s_kept;
-    return s_kept;
-}
-
-bool SamePixels(const QImage& image, const QRect& rc, const QImage& part)
-{
-    const size_t nBytes = size_t(rc.width()) * 4;
-    for (int y = 0; y < rc.height(); ++y)
-        if (std::memcmp(image.constScanLine(rc.top() + y) + qsizetype(rc.left()) * 4, part.constScanLine(y), nBytes))
-            return false;
-    return true;
-}
-
-void PutPixels(QImage& image, const QRect& rc, const QImage& part)
-{
-    uchar* pBits = image.bits();
-    const qsizetype nStride = image.bytesPerLine();
-    for (int y = 0; y < rc.height(); ++y)
-        std::memcpy(pBits + (rc.top() + y) * nStride + qsizetype(rc.left()) * 4, part.constScanLine(y),
-                    size_t(rc.width()) * 4);
-}
-
-}  // namespace
-
-bool CFrameDC::CopyTextRuns(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
-                            const CRect& rcInk, const std::function<void()>& paint)
-{
-    if (font.bScaled || runs.empty() || m_image.format() != QImage::Format_RGB32)
-        return false;
-    if (font.font.pixelSize() >= kOutlinedPixelSize)
-        return CopyOutlinedText(font, runs, pClip, rcInk, paint);
-    if (runs.size() != 1 || !IsNumber(runs[0].text))
-        return false;
-    const TextRun& run = runs[0];
-    CMeasured& measured = MeasuredFor(font, Device());
-    if (!measured.bDigitsMade)
-        MakeDigitGlyphs(measured, Device());
-    if (!measured.bDigitsUsable)
-        return false;
-
-    CRect rcChanged;
-    if (!TextClip(pClip, rcInk, rcChanged))
-        return true;  // nothing of it shows
-    const QRect rcClip(rcChanged.left, rcChanged.top, rcChanged.Width(), rcChanged.Height());
-    const QRgb crText = ToQRgb(m_crText);
-    QRgb crBack = ToQRgb(m_crBk);
-    if (m_nBkMode == OPAQUE) {
-        // The box first, as the painter fills it.
-        FillSolid(CRect(std::max(run.box.left(), rcChanged.left), std::max(run.box.top(), rcChanged.top),
-                        std::min(run.box.right() + 1, rcChanged.right), std::min(run.box.bottom() + 1, rcChanged.bottom)),
-                  m_crBk);
-    } else {
-        // The colour the number is over, if it is one colour (the pixel of
-        // the clip nearest its baseline point): every digit's pixels are
-        // compared with it below.
-        crBack = m_image.pixel(std::clamp(run.baseline.x(), rcClip.left(), rcClip.right()),
-                               std::clamp(run.baseline.y(), rcClip.top(), rcClip.bottom()));
-    }
-
-    struct Placed {
-        const CGlyphTile* pTile;
-        QRect rc;              // the tile's pixels, within the clip
-        QPoint from;           // where they are in the tile
-        bool bShared = false;  // the rectangle meets another digit's: only the pixels drawn go in
-    };
-    // Kept from call to call, so a number costs no allocation.
-    thread_local std::vector<Placed> s_placed;
-    thread_local std::vector<QRgb> s_back;  // a row of the background colour
-    std::vector<Placed>& placed = s_placed;
-    placed.clear();
-    const uchar* pConstBits = m_image.constBits();
-    const qsizetype nStride = m_image.bytesPerLine();
-    qreal x = 0;
-    for (QChar ch : run.text) {
-        const int nDigit = DigitIndex(ch);
-        const qreal whole = std::floor(x);
-        const qreal fraction = x - whole;
-        const qreal sixtyFourths = fraction * 64;
-        if (sixtyFourths != std::floor(sixtyFourths))
-            return false;  // not where Qt puts glyphs
-        const CGlyphTile& tile =
-            TileFor(measured, {measured.digitGlyphs[nDigit], quint32(sixtyFourths), crText, crBack}, fraction);
-        x += measured.digitAdvances[nDigit];
-        if (!tile.bUsable)
-            return false;
-        if (tile.pixels.isNull())
-            continue;
-        const QPoint origin = run.baseline + QPoint(int(whole), 0) + tile.offset;
-        const QRect rc = QRect(origin, tile.pixels.size()) & rcClip;
-        if (rc.isEmpty())
-            continue;
-        bool bShared = false;
-        for (Placed& other : placed) {
-            const QRect rcBoth = other.rc & rc;
-            if (rcBoth.isEmpty())
-                continue;
-            // Neighbours' rectangles may meet where only one of them draws;
-            // a pixel both draw Qt blends twice.
-            const QPoint toOther = other.from - other.rc.topLeft();
-            for (int y = rcBoth.top(); y <= rcBoth.bottom(); ++y)
-                for (int xx = rcBoth.left(); xx <= rcBoth.right(); ++xx)
-                    if (tile.Covers(QPoint(xx, y) - origin) && other.pTile->Covers(QPoint(xx, y) + toOther))
-                        return false;
-            other.bShared = bShared = true;
-        }
-        if (s_back.size() < size_t(rc.width()) || s_back[0] != crBack)
-            s_back.assign(std::max(s_back.size(), size_t(rc.width())), crBack);
-        const uchar* pRow = pConstBits + rc.top() * nStride + qsizetype(rc.left()) * 4;
-        for (int y = rc.top(); y <= rc.bottom(); ++y, pRow += nStride)
-            if (std::memcmp(pRow, s_back.data(), size_t(rc.width()) * 4) != 0)
-                return false;  // not over that one colour
-        placed.push_back({&tile, rc, rc.topLeft() - origin, bShared});
-    }
-    // Everything checked: the digits go in.
-    uchar* pBits = m_image.bits();
-    for (const Placed& glyph : placed) {
-        const QImage& pixels = glyph.pTile->pixels;
-        const qsizetype nFromStride = pixels.bytesPerLine();
-        const uchar* pFrom = pixels.constBits() + glyph.from.y() * nFromStride + qsizetype(glyph.from.x()) * 4;
-        uchar* pTo = pBits + glyph.rc.top() * nStride + qsizetype(glyph.rc.left()) * 4;
-        for (int y = 0; y < glyph.rc.height(); ++y, pFrom += nFromStride, pTo += nStride) {
-            if (!glyph.bShared) {
-                std::memcpy(pTo, pFrom, size_t(glyph.rc.width()) * 4);
-                continue;
-            }
-            const quint8* pCovered = glyph.pTile->covered.data() +
-                                     size_t(glyph.from.y() + y) * size_t(pixels.width()) + size_t(glyph.from.x());
-            for (int xx = 0; xx < glyph.rc.width(); ++xx)
-                if (pCovered[xx])
-                    std::memcpy(pTo + 4 * xx, pFrom + 4 * xx, 4);
-        }
-    }
-    AddDirty(rcChanged);
-    return true;
-}
-
-bool CFrameDC::CopyOutlinedText(const CDeviceFont& font, const std::vector<TextRun>& runs, const CRect* pClip,
-                                const CRect& rcInk, const std::function<void()>& paint)
-{
-    CRect rcChanged;
-    if (!TextClip(pClip, rcInk, rcChanged))
-        return true;  // nothing of it shows
-    const QRect rc(rcChanged.left, rcChanged.top, rcChanged.Width(), rcChanged.Height());
-    const int nDpi = DeviceDpi(Device());
-    const QRgb crText = ToQRgb(m_crText), crBack = ToQRgb(m_crBk);
-    const bool bOpaque = m_nBkMode == OPAQUE;
-    std::vector<CKeptDrawing>& kept = KeptDrawings();
-    for (auto it = kept.begin(); it != kept.end(); ++it) {
-        if (it->rc == rc && it->nDpi == nDpi && it->crText == crText && it->bOpaque == bOpaque &&
-            (!bOpaque || it->crBack == crBack) && it->font == font.font && it->runs == runs &&
-            SamePixels(m_image, rc, it->before)) {
-            PutPixels(m_image, rc, it->after);
-            AddDirty(rcChanged);
-            std::rotate(kept.begin(), it, it + 1);
-            return true;
-        }
-    }
-    CKeptDrawing drawing{font.font, nDpi, runs, crText, crBack, bOpaque, rc, m_image.copy(rc), QImage()};
-    paint();
-    drawing.after = m_image.copy(rc);
-    qsizetype nBytes = drawing.before.sizeInBytes() + drawing.after.sizeInBytes();
-    if (nBytes > kMaxKeptBytes)
-        return true;
-    kept.insert(kept.begin(), std::move(drawing));
-    size_t nKeep = 1;
-    while (nKeep < kept.size() && nKeep < kMaxKeptDrawings &&
-           nBytes + kept[nKeep].before.sizeInBytes() + kept[nKeep].after.sizeInBytes() <= kMaxKeptBytes) {
-        nBytes += kept[nKeep].before.sizeInBytes() + kept[nKeep].after.sizeInBytes();
-        ++nKeep;
-    }
-    kept.resize(nKeep);
-    return true;
 }

@@ -1,7 +1,7 @@
 // The play screen: patio, stones, prompt line and the status panel.
 #include "game/SlabixView.h"
 
-#include <charconv>
+#include <cstdio>
 
 namespace {
 const char kBoardPrompt[] =
@@ -60,12 +60,12 @@ void CSlabixView::DrawStatusPanel()
     dc.SetBkMode(TRANSPARENT);
     dc.SelectObject(&m_fontText);
     dc.SetTextColor(0x00FFFFFF);
-    *std::to_chars(m_szPanel, m_szPanel + sizeof m_szPanel - 1, m_nCost).ptr = '\0';
+    std::snprintf(m_szPanel, sizeof m_szPanel, "%i", m_nCost);
     dc.DrawText(QLatin1String(m_szPanel), m_rcCost, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 
     dc.FillRect(m_rcLayoutNo, &m_brWhite);
     dc.SelectObject(&m_fontText);
     dc.SetTextColor(0x00F2F2F2);
-    *std::to_chars(m_szPanel, m_szPanel + sizeof m_szPanel - 1, m_nLayout + 1).ptr = '\0';
+    std::snprintf(m_szPanel, sizeof m_szPanel, "%i", m_nLayout + 1);
     dc.DrawText(QLatin1String(m_szPanel), m_rcLayoutNo, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }

@@ -88,10 +88,11 @@ int CSlabixView::MinClientHeight(int nWidth) const
     int nUnitY = 0;
     if (!ChooseUnits(nWidth, 0, &nUnitX, &nUnitY))
         return 0;
-    // A step down is allowed while the stone ends (exclusive) at most 2 units
-    // above the client bottom, so the lowest row it can cover is that one.
-    const int nLastPatioRow = RC_PATIO.bottom - 2;
-    return nLastPatioRow + 2 * nUnitY;
+    // The prompt line and the status panel take the last 2 units of rows;
+    // they start below the patio's outline. A step down is allowed while the
+    // stone ends (exclusive) at most 2 units above the client bottom, so a
+    // stone can still cover the patio's last row and its outline.
+    return RC_PATIO.bottom + 2 * nUnitY;
 }
 
 void CSlabixView::MakeScreenLayout()

@@ -3,6 +3,7 @@
 
 #include "platform/Runtime.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPrinter>
 
@@ -19,11 +20,8 @@ constexpr COLORREF kWhite = 0x00FFFFFF;
 constexpr int kMaxMessages = 40;
 // A view that stays halted this many events gets a fresh game.
 constexpr long kHaltedEventsBeforeNewView = 40;
-// Every so often the whole board is compared, not only what events touched.
+// Every so often the whole board is compared, not only what an event touched.
 constexpr long kEventsBetweenWholeChecks = 500;
-// What the events drew is compared with a fresh drawing every few events,
-// since the fresh drawing costs more than the events themselves.
-constexpr long kEventsBetweenBoardChecks = 64;
 
 bool IsEmpty(const CRect& rc) { return rc.right <= rc.left || rc.bottom <= rc.top; }
 
@@ -264,7 +262,7 @@ CFuzzDriver::CFuzzDriver()
 CFuzzDriver::~CFuzzDriver()
 {
     m_pView.reset();
-    m_references.clear();
+    m_pReference.reset();
     crt::SetClock({});
     if (CSoundOutput* pCurrent = SetSoundOutput(m_pPreviousSound); pCurrent != &m_sounds)
         SetSoundOutput(pCurrent);  // another driver's, still in use
@@ -294,55 +292,21 @@ void CFuzzDriver::Violation(const std::string& strWhat)
         m_messages.push_back(m_strEvent + ": " + strWhat);
 }
 
-void CFuzzDriver::NewRun()
-{
-    m_nEvents = 0;
-    m_nViolations = 0;
-    m_messages.clear();
-    m_coverage = FuzzCoverage();
-    m_bNewRun = true;
-}
-
 void CFuzzDriver::Start(int nWidth, int nHeight, std::int64_t nClock, bool bPaint)
 {
     m_nClock = nClock;
     crt::SetClock([this] { return m_nClock; });
-    if (!m_pView) {
-        m_pView = std::make_unique<CSlabixView>();
-        m_pView->SetUpdateSink([this](const CRect& rc) { m_updates.push_back(rc); });
-    } else {
-        // The view kept from before plays a new game as a program started
-        // afresh does: the set-up of the first game, and no screen layout
-        // or screen fonts until its first paint.
-        CSlabixView& v = *m_pView;
-        v.SetUpGame(TRUE);
-        v.m_rcClient = v.m_rcFirstClient = v.m_rcText = v.m_rcPrompt = v.m_rcCost = v.m_rcLayoutNo = CRect();
-        v.m_rcWork = v.m_rcPatio = CRect();
-        v.m_nUnitX = v.m_nUnitY = 0;
-        v.m_nProfit = 0;
-        v.m_strResults.clear();
-        for (CFont* pFont : {&v.m_fontNotice, &v.m_fontText, &v.m_fontSmall, &v.m_fontResults})
-            pFont->DeleteObject();
-    }
-    // A new framebuffer of that size, erased white: one kept from an earlier
-    // game of that size where there is one.
-    QImage& fb = m_pView->FrameBuffer();
-    if (m_framebuffers.size() > 16)
-        m_framebuffers.clear();
-    if (!fb.isNull())
-        std::swap(fb, m_framebuffers[std::make_pair(fb.width(), fb.height())]);
-    const auto it = m_framebuffers.find(std::make_pair(nWidth, nHeight));
-    if (it != m_framebuffers.end() && !it->second.isNull()) {
-        std::swap(fb, it->second);
-        fb.fill(Qt::white);
-    } else {
-        m_pView->SetClientSize(nWidth, nHeight);
-    }
+    // A new view, as the program makes one: its construction sets up the
+    // first game at the clock's second.
+    m_pView.reset();
+    m_pReference.reset();
+    m_pView = std::make_unique<CSlabixView>();
+    m_pView->SetUpdateSink([this](const CRect& rc) { m_updates.push_back(rc); });
+    m_pView->SetClientSize(nWidth, nHeight);
     m_bBoardShowing = false;
     m_bEndNext = false;
     m_nBurstLeft = 0;
     m_nHaltedEvents = 0;
-    m_pending.clear();
     m_ptPointer = CPoint(nWidth / 2, nHeight / 2);
     m_nCost = 0;
     CheckNewGame();
@@ -374,8 +338,7 @@ void CFuzzDriver::NewView(CInputSource& src)
 
 void CFuzzDriver::Run(CInputSource& src, long nMaxEvents)
 {
-    if (!m_pView || m_bNewRun) {
-        m_bNewRun = false;
+    if (!m_pView) {
         m_strEvent = "start";
         NewView(src);
     }
@@ -737,9 +700,7 @@ void CFuzzDriver::PrintRequest(CInputSource& src)
 
     // Mostly a page at 100 dots per inch; now and then a letter page at 300.
     const bool bLarge = src.Below(32) == 0;
-    QImage& page = bLarge ? m_largePage : m_page;
-    if (page.isNull())
-        page = bLarge ? QImage(2550, 3300, QImage::Format_RGB32) : QImage(850, 1100, QImage::Format_RGB32);
+    QImage page = bLarge ? QImage(2550, 3300, QImage::Format_RGB32) : QImage(850, 1100, QImage::Format_RGB32);
     const QSize pageSize = page.size();
     page.fill(Qt::white);
 
@@ -1144,69 +1105,41 @@ void CFuzzDriver::CheckEvent(const Before& b, EEvent eEvent)
     if (bQuiet && !m_updates.empty())
         Violation("drew on the screen at " + Str(m_updates.front()) + " for a message it must ignore");
 
-    // The board as a fresh drawing would show it: what the events drew and
-    // where stones moved, every few events, and now and then all of it.
-    if (!m_bBoardShowing) {
-        m_pending.clear();
+    // The board as a fresh drawing would show it: what the event drew and
+    // where stones moved, and now and then all of it.
+    if (!m_bBoardShowing)
         return;
-    }
-    m_pending.insert(m_pending.end(), m_updates.begin(), m_updates.end());
+    std::vector<CRect> regions = m_updates;
     for (int j = 0; j < NUM_STONES; ++j)
         if (b.rcStone[j] != v.m_rcStone[j]) {
-            m_pending.push_back(b.rcStone[j]);
-            m_pending.push_back(v.m_rcStone[j]);
+            regions.push_back(b.rcStone[j]);
+            regions.push_back(v.m_rcStone[j]);
         }
-    if (++m_nEventsSinceWholeCheck >= kEventsBetweenWholeChecks || (bKey && nChar == VK_SPACE)) {
+    if (++m_nEventsSinceWholeCheck >= kEventsBetweenWholeChecks || (bKey && nChar == VK_SPACE))
         CheckBoard(true, {});
-    } else if (++m_nEventsSinceBoardCheck >= kEventsBetweenBoardChecks && !m_pending.empty()) {
-        CheckBoard(false, m_pending);
-        m_pending.clear();
-        m_nEventsSinceBoardCheck = 0;
-    }
+    else
+        CheckBoard(false, regions);
 }
 
-// The reference view of the live client size, which has just drawn the board
-// with the live stones on a client area cleared as space clears it.
+// A second view of the live client size that has drawn the board with the
+// live stones as space draws it: the client area cleared, then the board.
 const CSlabixView* CFuzzDriver::FreshBoard()
 {
     const CSlabixView& v = *m_pView;
     const QImage& live = v.FrameBuffer();
     if (live.isNull() || live.width() != v.m_rcClient.right || live.height() != v.m_rcClient.bottom)
         return nullptr;
-
-    // One reference view per client size, kept for when the size comes back.
-    const auto key = std::make_pair(live.width(), live.height());
-    if (m_references.size() >= 8 && m_references.count(key) == 0)
-        m_references.clear();
-    std::unique_ptr<CSlabixView>& pReference = m_references[key];
-    if (!pReference) {
-        pReference = std::make_unique<CSlabixView>();
-        pReference->SetClientSize(live.width(), live.height());
-        pReference->Paint();
-        std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), pReference->m_rcStone);
-        pReference->OnKeyDown(VK_SPACE, 1, 0);
+    if (!m_pReference || m_pReference->FrameBuffer().size() != live.size()) {
+        m_pReference = std::make_unique<CSlabixView>();
+        m_pReference->SetClientSize(live.width(), live.height());
+        m_pReference->Paint();
     }
-    CSlabixView& ref = *pReference;
-    if (ref.m_bHalted || ref.m_nStage != 1)
-        return nullptr;
-    if (!std::equal(std::begin(ref.m_rcStone), std::end(ref.m_rcStone), std::begin(v.m_rcStone)) ||
-        ref.m_nLayout != v.m_nLayout) {
-        // What space would draw: the client area cleared, then the board.
-        // Only where stones left can the cleared area differ from the last
-        // drawing, so only there is it cleared.
-        QImage& image = ref.FrameBuffer();
-        for (int i = 0; i < NUM_STONES; ++i) {
-            if (ref.m_rcStone[i] == v.m_rcStone[i])
-                continue;
-            const CRect rc = Intersect(ref.m_rcStone[i], CRect(0, 0, image.width(), image.height()));
-            for (int y = rc.top; y < rc.bottom; ++y)
-                std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)) + rc.left, rc.Width(), qRgb(255, 255, 255));
-            ref.m_rcStone[i] = v.m_rcStone[i];
-        }
-        ref.m_nLayout = v.m_nLayout;
-        ref.DrawBoard();
+    CSlabixView& ref = *m_pReference;
+    if (ref.m_nStage != 1 || !std::equal(std::begin(ref.m_rcStone), std::end(ref.m_rcStone), std::begin(v.m_rcStone))) {
+        std::copy(std::begin(v.m_rcStone), std::end(v.m_rcStone), ref.m_rcStone);
+        ref.OnKeyDown(VK_SPACE, 1, 0);
     }
-    return &ref;
+    return ref.m_bHalted || ref.m_nStage != 1 ? nullptr : &ref;
 }
 
 // The dirt pixels End's scan (x 451 to 1003, y 351 to 639) finds on a fresh
@@ -1237,10 +1170,8 @@ void CFuzzDriver::CheckBoard(bool bWhole, const std::vector<CRect>& regionsIn)
     const CSlabixView& v = *m_pView;
     if (v.m_bHalted || v.m_nStage != 1 || !m_bBoardShowing)
         return;
-    if (bWhole) {
-        m_nEventsSinceWholeCheck = m_nEventsSinceBoardCheck = 0;
-        m_pending.clear();
-    }
+    if (bWhole)
+        m_nEventsSinceWholeCheck = 0;
     const CSlabixView* pReference = FreshBoard();
     if (!pReference)
         return;

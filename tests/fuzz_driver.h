@@ -27,14 +27,11 @@
 #include "platform/Sound.h"
 #include "tests/TestSupport.h"
 
-#include <QImage>
-
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 class CInputSource {
@@ -92,11 +89,8 @@ public:
     // Plays events until nMaxEvents have run or the source is used up. Starts
     // a game first if there is none.
     void Run(CInputSource& src, long nMaxEvents);
-    // Forgets the counts and messages of the runs so far; the next Run starts
-    // a fresh game on the view kept (the fuzzer's next input).
-    void NewRun();
-    // A fresh game on a client of the given size, its clock at nClock,
-    // painted once.
+    // A new view, its first game set up at clock nClock, on a client of the
+    // given size, painted once.
     void Start(int nWidth, int nHeight, std::int64_t nClock, bool bPaint = true);
     // One key-down message, checked like any other event.
     void SendKey(UINT nChar);
@@ -134,8 +128,8 @@ private:
     void CheckNewGame();
     void CheckInvariants();
     void CheckBoard(bool bWhole, const std::vector<CRect>& regions);
-    // The reference view of this client size with the live stones drawn
-    // afresh, or nullptr where none can be drawn.
+    // A view of the live client size with the live stones drawn afresh, or
+    // nullptr where none can be drawn.
     const CSlabixView* FreshBoard();
     int FreshDirt();
 
@@ -146,21 +140,15 @@ private:
     CPoint PickPointNear(CInputSource& src, const CRect& rc);
 
     std::unique_ptr<CSlabixView> m_pView;
-    // Views that draw the fresh board, one per client size.
-    std::map<std::pair<int, int>, std::unique_ptr<CSlabixView>> m_references;
-    // Framebuffers of earlier games, one per client size.
-    std::map<std::pair<int, int>, QImage> m_framebuffers;
+    std::unique_ptr<CSlabixView> m_pReference;  // draws the fresh board
     CRecordingSoundOutput m_sounds;
     CSoundOutput* m_pPreviousSound = nullptr;
     bool m_bHaveSounds = false;  // the sound resources are compiled in
 
     std::vector<CRect> m_updates;   // what the view reported drawing in this event
-    std::vector<CRect> m_pending;   // drawn or moved since the last board comparison
-    long m_nEventsSinceBoardCheck = 0;
     long m_nEventsSinceWholeCheck = 0;
     bool m_bBoardShowing = false;   // board drawn fresh, no F1 page since
     bool m_bEndNext = false;        // the next event is End
-    bool m_bNewRun = false;         // the next Run starts a fresh game
     long m_nBurstLeft = 0;          // mouse moves still due in a long drag
     long m_nHaltedEvents = 0;       // events since the view halted
     CPoint m_ptPointer;             // where the pointer was last reported
@@ -170,8 +158,6 @@ private:
     int m_nDirt = -1;               // dirt pixels End must count, -1: unknown
     std::map<std::int64_t, int> m_layoutAt;  // the layout each clock picked
     std::int64_t m_nClock = 0;
-    QImage m_page;                  // print targets: a small page and a letter
-    QImage m_largePage;             // page at 300 dots per inch
 
     long m_nEvents = 0;
     long m_nViolations = 0;

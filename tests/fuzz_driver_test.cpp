@@ -110,33 +110,6 @@ TEST(FuzzDriver, ResizeAwayAndBackBeforeAnyInput)
     EXPECT_EQ(FromQRgb(v.FrameBuffer().pixel(5, 5)), 0x00B4F0FFu);
 }
 
-// A run after another on the same driver starts a fresh game on the view
-// kept, as the fuzzer runs its inputs.
-TEST(FuzzDriver, NextRunStartsAFreshGame)
-{
-    CFuzzDriver driver;
-    CInputSource first(7);
-    driver.Run(first, 3000);
-    EXPECT_EQ(driver.Violations(), 0) << Joined(driver.Messages());
-    const CSlabixView* pView = &driver.View();
-
-    driver.NewRun();
-    const std::vector<std::uint8_t> bytes = {2, 0, 0, 0, 1, 0};  // 1024x768 at clock 1, not painted
-    CInputSource src(bytes.data(), bytes.size());
-    driver.Run(src, 10);
-    EXPECT_EQ(&driver.View(), pView);
-    EXPECT_EQ(driver.Events(), 0);
-    EXPECT_EQ(driver.Violations(), 0) << Joined(driver.Messages());
-    const CSlabixView& v = driver.View();
-    EXPECT_EQ(v.m_nStage, 0);
-    EXPECT_EQ(v.m_bHalted, 0);
-    EXPECT_EQ(v.m_bScreenReady, 0);
-    EXPECT_EQ(v.m_nTotalProfit, 0);
-    EXPECT_EQ(v.m_nLayout, 41 % NUM_LAYOUTS);
-    EXPECT_EQ(v.m_rcClient, CRect());
-    EXPECT_EQ(v.m_fontNotice.GetSafeHandle(), 0u);
-}
-
 TEST(FuzzDriver, NoticesABrokenBoard)
 {
     CFuzzDriver driver;

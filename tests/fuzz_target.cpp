@@ -1,7 +1,5 @@
-// libFuzzer entry: the fuzzer's bytes are the events the driver plays, from a
-// fresh game. The driver, its view and its reference drawings live across
-// inputs, so an input costs its events, not a new view and new references. A
-// broken rule aborts, so the fuzzer keeps the input.
+// libFuzzer entry: the fuzzer's bytes are the events a new driver plays at a
+// new view. A broken rule aborts, so the fuzzer keeps the input.
 #include "app/SlabixApp.h"
 #include "tests/Isolation.h"
 #include "tests/fuzz_driver.h"
@@ -31,9 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
 {
-    static CFuzzDriver s_driver;
-    CFuzzDriver& driver = s_driver;
-    driver.NewRun();
+    CFuzzDriver driver;
     CInputSource src(pData, nSize);
     driver.Run(src, kMaxEvents);
     if (driver.Violations() != 0) {

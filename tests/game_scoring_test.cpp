@@ -503,6 +503,24 @@ TEST(ScoringShortClientTest, PatioBelowClientAreaCountsAsDirt)
     EXPECT_EQ(view->m_nPenalty, 4 * nDirt);
 }
 
+// The rows a game needs at the smallest width: the prompt line and the status
+// panel start below the patio's outline, so End with no stone moved counts
+// all of the dirt, and a stone can still reach the patio's last row.
+TEST(ScoringShortClientTest, TheRowsAGameNeedsLeaveThePatioUncovered)
+{
+    FixedClock clock(kClock);
+    SoundRecorder sound;
+    const int nHeight = CSlabixView().MinClientHeight(1020);
+    EXPECT_EQ(nHeight, 640 + 2 * 12);
+    auto view = MakeView(1020, nHeight);
+    Key(*view, VK_SPACE);
+    EXPECT_EQ(view->m_rcCost.top, 640);
+    EXPECT_EQ(view->m_rcLayoutNo.top, 640);
+    EXPECT_GE(LowestBottom(*view), 639);
+    Key(*view, VK_END);
+    EXPECT_EQ(view->m_nPenalty, 4 * 158976);
+}
+
 TEST(ScoringShortClientTest, PerfectJobBelowClientAreaEarnsBonus)
 {
     FixedClock clock(kClock);

@@ -245,62 +245,6 @@ TEST(PlatformText, FontsFitTheirCellHeight)
     EXPECT_TRUE(QFontInfo(courier.Resolve(&image).font).fixedPitch());
 }
 
-// The framebuffer copies numbers and very large text from earlier drawings
-// where it can; the painter draws them afresh. Both give the same pixels:
-// over one colour and over more, in the status panel's colours and the
-// notices', clipped or not, drawn for the first time or again.
-TEST(PlatformText, CopiedTextHasThePaintersPixels)
-{
-    struct Case {
-        int nHeight, nWeight;
-        COLORREF crText, crBack;
-        int nBkMode;
-        UINT nFormat;
-        CRect rc;
-        const char* psz;
-    };
-    const UINT kPanel = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    std::vector<Case> cases;
-    for (int nHeight : {22, 24, 26, 30}) {
-        for (const char* psz : {"0", "402", "1044", "-1234567890", "2147483647"}) {
-            const int nBottom = 20 + nHeight + 2;
-            cases.push_back({nHeight, 700, WHITE, BLACK, TRANSPARENT, kPanel, CRect(300, 20, 412, nBottom), psz});
-            cases.push_back({nHeight, 700, 0xF2F2F2, WHITE, TRANSPARENT, kPanel, CRect(268, 20, 300, nBottom), psz});
-            cases.push_back({nHeight, 700, WHITE, BLACK, OPAQUE, kPanel, CRect(40, 20, 152, nBottom), psz});
-        }
-    }
-    for (int nHeight : {96, 104, 128})
-        cases.push_back({nHeight, 600, RGB(0, 0, 255), RGB(255, 0, 0), OPAQUE, DT_CENTER | DT_WORDBREAK,
-                         CRect(0, 0, 1020, 700),
-                         "THIS GAME WILL NOT RUN AT RESOLUTIONS BELOW 1024x768. PLEASE QUIT NOW BY PRESSING THE "
-                         "Alt and F4 KEYS."});
-    for (bool bStriped : {true, false, false}) {
-        for (const Case& c : cases) {
-            QImage frame = Canvas(1020, 700, c.crBack), painted = Canvas(1020, 700, c.crBack);
-            if (bStriped) {  // another colour under part of the text
-                for (QImage* pImage : {&frame, &painted})
-                    for (int y = 0; y < 700; y += 7)
-                        std::fill_n(reinterpret_cast<QRgb*>(pImage->scanLine(y)), 1020, ToQRgb(GREY));
-            }
-            CFont font;
-            font.CreateFont(c.nHeight, c.nWeight, "Arial");
-            auto script = [&](CDC& dc) {
-                dc.SelectObject(&font);
-                dc.SetBkMode(c.nBkMode);
-                dc.SetTextColor(c.crText);
-                dc.DrawText(QString::fromLatin1(c.psz), c.rc, c.nFormat);
-            };
-            CFrameDC dcFrame(frame);
-            script(dcFrame);
-            QPainter painter(&painted);
-            CPainterDC dcPainted(painter);
-            script(dcPainted);
-            painter.end();
-            ASSERT_TRUE(frame == painted) << c.psz << " in " << c.nHeight << (bStriped ? ", striped" : "");
-        }
-    }
-}
-
 TEST(PlatformText, TextOutTopLeftAtThePointWithoutABox)
 {
     TextCanvas t(300, 100);

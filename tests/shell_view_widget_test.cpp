@@ -137,14 +137,25 @@ TEST_F(ShellViewWidget, TheScreenIsChosenOnceAndShownWholeInAnyArea)
     EXPECT_NEAR(std::stoi(m_view.m_log[2].substr(1)), 510, 3) << m_view.m_log[2];
 }
 
-// The screen is taken from the window's size only once no new size has come
-// for the settle time; later sizes change nothing until the screen is chosen
-// again.
+// A maximised window gives the screen at its first exposure. Any other is
+// taken from the window's size once no new size has come for the quiet
+// period, or once the longest wait is over; later sizes change nothing until
+// the screen is chosen again.
 TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
 {
+    WidgetProbeView maximised;
+    CViewWidget widgetMaximised(&maximised);
+    widgetMaximised.SetSettleTime(60000, 60000);
+    widgetMaximised.showMaximized();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widgetMaximised));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return maximised.m_nDraws == 1; })) << "no wait for a maximised window";
+    CRect rc;
+    maximised.GetClientRect(&rc);
+    EXPECT_EQ(rc.Width(), widgetMaximised.width() - 4);
+
     WidgetProbeView view;
     CViewWidget widget(&view);
-    widget.SetSettleTime(150);
+    widget.SetSettleTime(150, 60000);
     widget.resize(1100, 800);
     widget.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
@@ -154,7 +165,6 @@ TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
     EXPECT_FALSE(widget.ScreenChosen()) << "the wait starts again at every new size";
     EXPECT_TRUE(view.FrameBuffer().isNull());
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 1; }));
-    CRect rc;
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1296, 896));
 
@@ -162,8 +172,9 @@ TEST(ShellScreen, ChosenOnceTheWindowHasSettled)
     QTest::qWait(200);
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1296, 896));
+    widget.SetSettleTime(60000, 100);
     widget.ChooseScreenAgain();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.m_nDraws == 2; })) << "the longest wait ends a quiet period";
     view.GetClientRect(&rc);
     EXPECT_EQ(rc, CRect(0, 0, 1096, 796)) << "a new screen is judged by the view";
 }
@@ -184,20 +195,20 @@ TEST(ShellScreen, WholeScaleSizeAndPlace)
     EXPECT_EQ(CViewWidget::WholeScale(2.0, 2048), 2);
     EXPECT_EQ(CViewWidget::WholeScale(3.0, 3072), 3);
 
-    // Capped at 1600 x 1200, and tall enough for a stone to reach the
-    // patio's last row: 638 rows and two vertical units.
+    // Capped at 1600 x 1200, and tall enough for the patio and its outline
+    // above the status panel: 640 rows and two vertical units.
     const CSlabixView game;
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 700), 1, game), QSize(1020, 700));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1276, 628), 1, game), QSize(1276, 638 + 2 * 13));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1916, 630), 1, game), QSize(1600, 638 + 2 * 16));
-    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 600), 1, game), QSize(1020, 638 + 2 * 12));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1276, 628), 1, game), QSize(1276, 640 + 2 * 13));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1916, 630), 1, game), QSize(1600, 640 + 2 * 16));
+    EXPECT_EQ(CViewWidget::ScreenSize(QSize(1020, 600), 1, game), QSize(1020, 640 + 2 * 12));
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(3832, 2800), 2, game), QSize(1600, 1200));
     EXPECT_EQ(CViewWidget::ScreenSize(QSize(1000, 500), 1, game), QSize(1000, 500)) << "the view's notice decides";
 
     // Centred as whole blocks where they fit, else scaled down to fit.
     EXPECT_EQ(CViewWidget::ShownRect(QRect(2, 30, 1916, 1046), QSize(1600, 1046), 1), QRect(160, 30, 1600, 1046));
     EXPECT_EQ(CViewWidget::ShownRect(QRect(4, 60, 3832, 2092), QSize(1600, 1046), 2), QRect(320, 60, 3200, 2092));
-    EXPECT_EQ(CViewWidget::ShownRect(QRect(0, 0, 1276, 640), QSize(1276, 664), 1), QRect(23, 0, 1229, 640));
+    EXPECT_EQ(CViewWidget::ShownRect(QRect(0, 0, 1276, 640), QSize(1276, 666), 1), QRect(25, 0, 1226, 640));
 }
 
 TEST_F(ShellViewWidget, KeysReachTheViewAndItsDrawingIsShownWithoutAPaint)
