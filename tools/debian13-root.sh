@@ -37,6 +37,9 @@ mirror_of() {
 
 make_root() {
     [ -f "$ROOT/.slabix-root" ] && return 0
+    if [ -e "$ROOT" ] && [ -n "$(ls -A "$ROOT" 2>/dev/null)" ]; then
+        die "$ROOT is not empty and not a root made here; remove it or choose another"
+    fi
     if ! command -v mmdebstrap >/dev/null; then
         apt-get update -qq
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
@@ -56,7 +59,7 @@ make_root() {
     printf '#!/bin/sh\nexit 101\n' > "$ROOT.new/usr/sbin/policy-rc.d"
     chmod 755 "$ROOT.new/usr/sbin/policy-rc.d"
     touch "$ROOT.new/.slabix-root"
-    rm -rf "$ROOT"
+    rmdir "$ROOT" 2>/dev/null || true
     mv "$ROOT.new" "$ROOT"
 }
 
