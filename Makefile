@@ -112,5 +112,14 @@ fuzz: deps
 	    ./tests/slabix_fuzz -jobs=2 -workers=2 -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=30 -rss_limit_mb=4096 \
 	    -detect_leaks=0 -print_final_stats=1 corpus
 
+# The whole suite again as on Debian 13 (trixie): a root made once from
+# Debian's packages and kept in $(DEBIAN13_ROOT), the committed tree cloned
+# into it, make test run there as root (tools/debian13-root.sh).
+DEBIAN13_ROOT ?= $(BUILD)/debian13-root
+.PHONY: test-debian13
+test-debian13:
+	$(if $(filter 0,$(shell id -u)),,sudo) env JOBS=$(JOBS) DEPS_TARGET=deps \
+	    tools/debian13-root.sh test $(DEBIAN13_ROOT) .
+
 clean:
 	rm -rf $(BUILD) $(ASANBUILD) $(FUZZBUILD)

@@ -11,9 +11,14 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -304,6 +309,155 @@ TEST(PrintJob, DialogPrintsToPdfWithoutPrinter)
     EXPECT_TRUE(strText.contains("You made no money."));
     EXPECT_TRUE(strText.contains("You are a contractor who builds stone patios for a living."));
     EXPECT_TRUE(strText.contains("Only stones within patio area are shown"));
+}
+
+// A print service of the test's own: cupsd on a socket in a scratch folder,
+// with one queue whose backend keeps each job's copies and options.
+class PrintService {
+public:
+    PrintService()
+    {
+        const QString r = m_dir.path();
+        for (const char* pszDir : {"etc", "spool/tmp", "cache", "state", "log", "serverbin/backend", "kept"})
+            QDir().mkpath(r + "/" + pszDir);
+        for (const char* pszDir : {"filter", "daemon", "cgi-bin", "monitor", "notifier", "driver"})
+            QFile::link(QStringLiteral("/usr/lib/cups/") + pszDir, r + "/serverbin/" + pszDir);
+        Write("serverbin/backend/keep",
+              "#!/bin/sh\n[ $# -eq 0 ] && { echo 'direct keep \"Unknown\" \"Keeps jobs\"'; exit 0; }\n"
+              "cat ${6:-/dev/stdin} > /dev/null\necho \"copies=$4 $5\" > " + r + "/kept/job-$1\n");
+        QFile::setPermissions(r + "/serverbin/backend/keep", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_strSocket = r + "/cups.sock";
+        Write("etc/cupsd.conf", "Listen " + m_strSocket + "\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+                                "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                                "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+        Write("etc/cups-files.conf",
+              QStringLiteral("ServerRoot %1/etc\nServerBin %1/serverbin\nRequestRoot %1/spool\nTempDir %1/spool/tmp\n"
+                             "CacheDir %1/cache\nStateDir %1/state\nAccessLog %1/log/access_log\n"
+                             "ErrorLog %1/log/error_log\nPageLog %1/log/page_log\nPrintcap %1/printcap\n"
+                             "SystemGroup root\n").arg(r));
+        m_cupsd.start(Tool("cupsd"), {"-f", "-c", r + "/etc/cupsd.conf", "-s", r + "/etc/cups-files.conf"});
+    }
+    ~PrintService()
+    {
+        m_cupsd.kill();
+        m_cupsd.waitForFinished(5000);
+    }
+
+    // Up, with its queue as the default printer; false with why in strWhy.
+    bool Start(const QString& strQueue, QString& strWhy)
+    {
+        const QDeadlineTimer deadline(20000);
+        while (!Run("lpstat", {"-r"}).contains("is running")) {
+            if (m_cupsd.state() == QProcess::NotRunning || deadline.hasExpired()) {
+                strWhy = "cupsd did not come up: " + m_cupsd.errorString() + Log();
+                return false;
+            }
+            QThread::msleep(50);
+        }
+        Run("lpadmin", {"-p", strQueue, "-E", "-v", "keep:/"});
+        Run("lpadmin", {"-d", strQueue});
+        if (!Run("lpstat", {"-d"}).contains(strQueue)) {
+            strWhy = "the queue was not made: " + Log();
+            return false;
+        }
+        return true;
+    }
+
+    // The copies and options of the first job the queue kept, once kept.
+    QString Kept()
+    {
+        const QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            const QStringList jobs = QDir(m_dir.path() + "/kept").entryList(QDir::Files);
+            if (!jobs.isEmpty()) {
+                QFile file(m_dir.path() + "/kept/" + jobs.first());
+                if (file.open(QIODevice::ReadOnly) && file.size() > 0)
+                    return QString::fromUtf8(file.readAll());
+            }
+            QThread::msleep(50);
+        }
+        return "(no job kept) " + Log();
+    }
+
+    const QString& Socket() const { return m_strSocket; }
+
+private:
+    static QString Tool(const QString& strName)
+    {
+        const QString strPath = QStandardPaths::findExecutable(strName, {"/usr/sbin", "/usr/bin", "/sbin"});
+        return strPath.isEmpty() ? strName : strPath;
+    }
+    QString Run(const QString& strTool, QStringList args) const
+    {
+        QProcess proc;
+        proc.start(Tool(strTool), QStringList{"-h", m_strSocket} + args);
+        proc.waitForFinished(10000);
+        return QString::fromUtf8(proc.readAllStandardOutput() + proc.readAllStandardError());
+    }
+    void Write(const QString& strPath, const QString& strText) const
+    {
+        QFile file(m_dir.path() + "/" + strPath);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(strText.toUtf8());
+    }
+    QString Log() const
+    {
+        QFile file(m_dir.path() + "/log/error_log");
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll().right(2000)) : QString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_strSocket;
+    QProcess m_cupsd;
+};
+
+// What the player chooses in the print dialog reaches the print service with
+// the job: two copies (Qt's printer settings) and odd pages only (an option of
+// the print service's own, which Qt's print engine keeps for the job).
+TEST(PrintJob, DialogOptionsReachThePrintService)
+{
+    PrintService service;
+    QString strWhy;
+    ASSERT_TRUE(service.Start("slabix_test", strWhy)) << strWhy.toStdString();
+    const QByteArray oldServer = qgetenv("CUPS_SERVER");
+    qputenv("CUPS_SERVER", service.Socket().toUtf8());
+    cupsSetServer(service.Socket().toUtf8().constData());
+    auto pView = MakeView(1020, 700);
+    pView->OnKeyDown(VK_SPACE, 1, 0);
+    pView->OnKeyDown(VK_END, 1, 0);
+
+    QString strChosen;
+    bool bOddPages = false;
+    QTimer timer;
+    timer.setInterval(50);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* pDialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!pDialog)
+            return;
+        timer.stop();
+        if (auto* pPrinters = pDialog->findChild<QComboBox*>(QStringLiteral("printers"))) {
+            pPrinters->setCurrentIndex(pPrinters->findText(QStringLiteral("slabix_test")));
+            strChosen = pPrinters->currentText();
+        }
+        if (auto* pCopies = pDialog->findChild<QSpinBox*>(QStringLiteral("copies")))
+            pCopies->setValue(2);
+        if (auto* pPageSet = pDialog->findChild<QComboBox*>(QStringLiteral("pageSetCombo"))) {
+            pPageSet->setCurrentIndex(pPageSet->findText(QStringLiteral("Odd Pages")));
+            bOddPages = pPageSet->isEnabled() && pPageSet->currentText() == QStringLiteral("Odd Pages");
+        }
+        pDialog->accept();
+    });
+    timer.start();
+    pView->OnFilePrint();
+    const QString strKept = service.Kept();
+    qputenv("CUPS_SERVER", oldServer);
+    cupsSetServer(nullptr);
+
+    EXPECT_EQ(strChosen, QStringLiteral("slabix_test"));
+    ASSERT_TRUE(bOddPages) << "the dialog offers odd pages only for the queue";
+    const QStringList options = strKept.split(' ', Qt::SkipEmptyParts);
+    EXPECT_TRUE(options.contains(QStringLiteral("copies=2"))) << strKept.toStdString();
+    EXPECT_TRUE(options.contains(QStringLiteral("page-set=odd"))) << strKept.toStdString();
 }
 
 TEST(PrintJob, CancelledDialogPrintsNothing)

@@ -3,6 +3,7 @@ screen changes and desktop scales."""
 
 import os
 import re
+import subprocess
 import time
 
 from common import CheckFailed
@@ -394,9 +395,46 @@ def whole_pixels(desk, route, exact):
     return report
 
 
+def qt_version(slabix):
+    """The version of Qt the game runs with, as (major, minor), or None."""
+    out = subprocess.run(['ldd', slabix], capture_output=True, text=True, timeout=30).stdout
+    lib = re.search(r'libQt6Core\.so\.6 => (\S+)', out)
+    found = lib and re.search(r'\.so\.(\d+)\.(\d+)', os.path.realpath(lib.group(1)))
+    return (int(found.group(1)), int(found.group(2))) if found else None
+
+
+# Fractional desktop scales natively: the screen, the scale and k, the device
+# pixels a game pixel takes (the scale rounded, 1 where 2 would leave too
+# narrow a game screen).
+FRACTIONAL_SCALES = (((1920, 1080), 1.25, 1), ((1920, 1080), 1.5, 1),
+                     ((2880, 1620), 1.25, 1), ((2880, 1620), 1.5, 2))
+
+
+def fractional_whole_pixels(desk, kind):
+    """Natively at each of FRACTIONAL_SCALES: every game pixel a k x k block
+    of device pixels and only the game's colours on the board, where Qt takes
+    the exact scale from the compositor (its fractional-scale protocol, from
+    Qt 6.5 on); with an older Qt it only says why not."""
+    version = qt_version(desk.slabix)
+    if version is None or version < (6, 5):
+        print('natively at scales 1.25 and 1.5: not checked; Qt %s has no fractional-scale protocol (it draws '
+              'at the next whole scale, and the compositor shrinks that)'
+              % ('.'.join(map(str, version)) if version else '(its version unknown)'))
+        return
+    for (width, height), scale, k in FRACTIONAL_SCALES:
+        with kind(desk.slabix, width, height, scale=scale) as other:
+            try:
+                print('natively on %dx%d at scale %g:' % (width, height, scale))
+                check_scaled(k)(other, None)
+                other.stop_game()
+            finally:
+                desk.last_shot = other.last_shot
+
+
 def check_whole_pixels_sway(desk, args):
-    """sway at 2: natively exact. At 1.5 (sway scales what clients draw at
-    2 down, and what XWayland draws at 1 up) only reported."""
+    """sway at 2: natively exact. At 1.5 on 1920x1080 natively and through
+    XWayland (sway scales what XWayland draws at 1 up) only reported. Then
+    the fractional scales natively, exact from Qt 6.5 on."""
     whole_pixels(desk, ('natively', None), exact=True)
     desk.close()
     with SwayDesktop(desk.slabix, desk.width, desk.height, scale=1.5) as other:
@@ -405,13 +443,15 @@ def check_whole_pixels_sway(desk, args):
                 whole_pixels(other, route, exact=False)
         finally:
             desk.last_shot = other.last_shot
+    fractional_whole_pixels(desk, SwayDesktop)
 
 
 def check_whole_pixels_kwin(desk, args):
     """kwin at 1.5 with X programs left to scale themselves: through
-    XWayland exact; natively (the toolkit has no fractional scales, kwin
-    smooths a buffer drawn at 2 down) only reported. Then kwin at 2:
-    natively and through XWayland exact."""
+    XWayland exact; natively (Qt 6.4 has no fractional scales, kwin smooths
+    a buffer drawn at 2 down) only reported. Then kwin at 2:
+    natively and through XWayland exact, and the fractional scales natively,
+    exact from Qt 6.5 on."""
     whole_pixels(desk, ('through XWayland', 'xcb'), exact=True)
     whole_pixels(desk, ('natively', None), exact=False)
     desk.close()
@@ -421,3 +461,4 @@ def check_whole_pixels_kwin(desk, args):
                 whole_pixels(two, route, exact=True)
         finally:
             desk.last_shot = two.last_shot
+    fractional_whole_pixels(desk, KwinDesktop)

@@ -12,6 +12,15 @@ class CheckFailed(Exception):
     pass
 
 
+# The exit status of a check that cannot run on this machine and says why;
+# CTest shows it as skipped.
+SKIPPED = 77
+
+
+class CheckSkipped(Exception):
+    pass
+
+
 DEFAULT_TIMEOUT = 15.0
 
 

@@ -69,11 +69,19 @@ sink = pipe.get_by_name('sink')
 pipe.set_state(Gst.State.PLAYING)
 last = [None]
 
+def frame_size(caps):
+    s = caps.get_structure(0)
+    if not hasattr(s, 'get_value'):
+        # Newer bindings (GStreamer 1.26) lend the structure for a with
+        # block only.
+        with s as lent:
+            return lent.get_value('width'), lent.get_value('height')
+    return s.get_value('width'), s.get_value('height')
+
 def frame(timeout):
     sample = sink.emit('try-pull-sample', int(timeout * Gst.SECOND))
     if sample is not None:
-        s = sample.get_caps().get_structure(0)
-        w, h = s.get_value('width'), s.get_value('height')
+        w, h = frame_size(sample.get_caps())
         buf = sample.get_buffer()
         data = buf.extract_dup(0, buf.get_size())
         stride = len(data) // h

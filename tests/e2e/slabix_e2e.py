@@ -32,7 +32,7 @@ sys.dont_write_bytecode = True
 import checks_desktops as desktops
 import checks_game as game
 import checks_world as world
-from common import CheckFailed
+from common import SKIPPED, CheckFailed, CheckSkipped
 from compositors import KwinDesktop, SwayDesktop
 from desktop import Desktop, WestonDesktop, XPanelDesktop
 from mutter import MutterDesktop
@@ -151,6 +151,9 @@ def main():
             check(desk, args)
             print('PASS %s (%.1f s)' % (args.check, time.monotonic() - t0))
             return 0
+    except CheckSkipped as e:
+        print('SKIP %s: %s' % (args.check, e))
+        return SKIPPED
     except CheckFailed as e:
         print('FAIL %s: %s' % (args.check, e), file=sys.stderr)
         if desk is not None and args.artifacts and desk.last_shot is not None:
