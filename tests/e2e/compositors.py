@@ -119,6 +119,15 @@ class CompositorDesktop(Desktop):
         self.wait_for(lambda: subprocess.run(self.as_user() + ['xhost', '+si:localuser:' + me], env=xenv,
                                              capture_output=True, timeout=20).returncode == 0,
                       'XWayland to let the check\'s user in')
+        if self.cursor_env:
+            # X programs that take the pointer theme from the X resources
+            # alone (libxcb-cursor, Qt's from 6.5 on) get the blank one there.
+            theme = 'Xcursor.theme: %s\nXcursor.size: %s\n' % (self.cursor_env['XCURSOR_THEME'],
+                                                                 self.cursor_env['XCURSOR_SIZE'])
+            res = subprocess.run(self.as_user() + ['xrdb', '-nocpp', '-merge'], env=xenv, input=theme, text=True,
+                                 capture_output=True, timeout=20)
+            if res.returncode != 0:
+                raise CheckFailed('xrdb could not give XWayland the pointer theme: ' + res.stderr.strip())
         self.env = self._env()
         self.env.update(self.cursor_env)
         self.env.update(WAYLAND_DISPLAY=socket, XDG_SESSION_TYPE='wayland')
