@@ -463,12 +463,15 @@ class KwinDesktop(CompositorDesktop):
                 return True
             # kwin 6 without a GPU's render node composites with QPainter,
             # and its screenshots are an OpenGL effect: nothing to judge.
+            # Software OpenGL is no way round: its virtual output makes its
+            # OpenGL context on a buffer device opened from a render node
+            # alone, even with KWIN_COMPOSE=O2 and LIBGL_ALWAYS_SOFTWARE.
             kind = self.bus_call(['gdbus', 'call', '--session', '-d', 'org.kde.KWin', '-o', '/Compositor', '-m',
                                   'org.freedesktop.DBus.Properties.Get', 'org.kde.kwin.Compositing',
                                   'compositingType'], check=False)
             if "'qpainter'" in kind:
-                raise CheckSkipped('kwin_wayland composites without OpenGL here (no GPU render node in /dev/dri), '
-                                   'and without OpenGL it takes no screenshots')
+                raise CheckSkipped('kwin_wayland composites without OpenGL here (no GPU render node in /dev/dri, '
+                                   'and software OpenGL needs one too), and without OpenGL it takes no screenshots')
             return False
         self.wait_for(up, 'kwin_wayland and its screenshot interface to come up', timeout=30)
         display = self.wait_for(self._xwayland_display, 'the X server of kwin (XWayland)', timeout=20)
