@@ -133,6 +133,7 @@ void CMainFrame::ShowMaximised()
     if (const QScreen* pScreen = screen())
         resize(pScreen->availableGeometry().size() * 3 / 4);
     showMaximized();
+    windowHandle()->installEventFilter(this);
     WatchScreen(windowHandle()->screen());
     connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* pScreen) {
         WatchScreen(pScreen);
@@ -172,8 +173,36 @@ void CMainFrame::OnScreenChanged()
     m_pViewWidget->ChooseScreenAgain();
 }
 
+bool CMainFrame::eventFilter(QObject* pObject, QEvent* pEvent)
+{
+    if (pObject == windowHandle() && pEvent->type() == QEvent::Expose)
+        AskMaximisedAgain();
+    return QMainWindow::eventFilter(pObject, pEvent);
+}
+
+void CMainFrame::AskMaximisedAgain()
+{
+    // A window manager may grant no state that a window asks for before it
+    // is placed, and show it restored: the maximised state is asked for again,
+    // once, when the window is on the screen, restored, and before the game's
+    // screen is chosen (a window the player restores shows the game
+    // already).
+    const QWindow* pWindow = windowHandle();
+    if (!m_bMaximised || m_bAskedAgain || m_pViewWidget->ScreenChosen() || !pWindow || !pWindow->isExposed() ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
+        return;
+    m_bAskedAgain = true;
+    QMetaObject::invokeMethod(this, [this] {
+        showMaximized();
+        // The wait for the window to settle is a wait for this answer.
+        m_pViewWidget->ChooseScreenAgain();
+    }, Qt::QueuedConnection);
+}
+
 bool CMainFrame::event(QEvent* pEvent)
 {
+    if (pEvent->type() == QEvent::WindowStateChange)
+        AskMaximisedAgain();
     // When a modal dialog (About, a file dialog, a message, printing) goes
     // away, the keyboard comes back here, even where no window manager hands
     // it back.

@@ -68,11 +68,13 @@ public:
 
 protected:
     bool event(QEvent* pEvent) override;
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override;
 
 private:
     // The screen the window is on, or its size or scale, has changed: the
     // game's screen is chosen again.
     void WatchScreen(QScreen* pScreen);
+    void AskMaximisedAgain();
     void OnScreenChanged();
 
     void CreateMenu();
@@ -87,5 +89,6 @@ private:
     CViewWidget* m_pViewWidget;
 
     bool m_bMaximised = false;   // shown maximised, not at a size of its own
+    bool m_bAskedAgain = false;  // the maximised state asked for again once shown
     QScreen* m_pScreen = nullptr;  // the screen whose changes are watched
 };

@@ -101,8 +101,9 @@ QRect CViewWidget::Shown() const
 void CViewWidget::ChooseScreenAgain()
 {
     // The screen shown meanwhile stays. The window is maximised before and
-    // after, so only its sizes tell when the window manager is done.
-    if (m_bChosen)
+    // after, so only its sizes tell when the window manager is done. A wait
+    // that has begun starts again, as long as ever.
+    if (m_bChosen || m_timerSettle.isActive())
         StartSettling();
 }
 

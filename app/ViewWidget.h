@@ -50,8 +50,9 @@ public:
     // The whole game's screen gets the view's paint (erase and OnDraw) at the
     // next paint event.
     void RequestFullPaint();
-    // The screen the window is on has changed: the game's screen is chosen
-    // again once the window has settled, and the view judges a new size.
+    // The screen the window is on has changed, or the window asked the window
+    // manager again for its state: the game's screen is chosen (again) once
+    // the window has settled, and the view judges a new size.
     void ChooseScreenAgain();
     // How long a window that is not maximised must go without a new size
     // before the game's screen is chosen from it, and how long it is waited

@@ -362,7 +362,8 @@ class PlayersDesktop:
     def window_steps(self):
         """Steps (what, command, expect): expect 'same' for the game screen
         back where it was, 'moved' for it shown whole elsewhere or scaled
-        down, 'any' for it shown whole or not at all (another workspace)."""
+        down, 'any' for it shown whole or not at all (another workspace),
+        'placed' as 'any' or running off the screen's right or bottom edge."""
         wid = self.main_window
         wm = ['wmctrl', '-i', '-r', wid, '-b']
         return [

@@ -322,8 +322,11 @@ class MutterDesktop(PlayersDesktop, Desktop):
         if self.platform == 'xcb':
             return PlayersDesktop.window_steps(self)
         keys = lambda *k: ('keys',) + k
+        # mutter never saw the window restored (it was maximised from its
+        # first frame): it restores it with its top left corner at the centre
+        # of the screen.
         return [
-            ('Super+Down (restore)', keys('super+Down'), 'any'),
+            ('Super+Down (restore)', keys('super+Down'), 'placed'),
             ('Super+Left (tiled to the left half)', keys('super+Left'), 'moved'),
             ('Super+Up (maximise)', keys('super+Up'), 'same'),
             ('Super+F (fullscreen)', keys('super+f'), 'moved'),
