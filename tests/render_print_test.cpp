@@ -30,6 +30,28 @@ namespace {
 constexpr int kPageWidth = 2400;
 constexpr int kPageHeight = 3200;
 
+// Runs the print command and answers its dialog, once it shows, through
+// answer, then accepts it; true where the dialog showed.
+template <typename F>
+bool PrintThroughDialog(CSlabixView& view, F answer)
+{
+    bool bSawDialog = false;
+    QTimer timer;
+    timer.setInterval(50);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* pDialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+        if (!pDialog)
+            return;
+        bSawDialog = true;
+        timer.stop();
+        answer(pDialog);
+        pDialog->accept();
+    });
+    timer.start();
+    view.OnFilePrint();
+    return bSawDialog;
+}
+
 // The page as OnPrint draws it on an image of the page's size.
 QImage PrintPage(CSlabixView& view, int nWidth = kPageWidth, int nHeight = kPageHeight)
 {
@@ -275,16 +297,8 @@ TEST(PrintJob, DialogPrintsToPdfWithoutPrinter)
     pView->OnKeyDown(VK_SPACE, 1, 0);
     pView->OnKeyDown(VK_END, 1, 0);
 
-    bool bSawDialog = false;
     QString strChosen;
-    QTimer timer;
-    timer.setInterval(50);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        auto* pDialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
-        if (!pDialog)
-            return;
-        bSawDialog = true;
-        timer.stop();
+    const bool bSawDialog = PrintThroughDialog(*pView, [&](QPrintDialog* pDialog) {
         // The last entry of the dialog's printer list is its print to file.
         if (auto* pPrinters = pDialog->findChild<QComboBox*>(QStringLiteral("printers"))) {
             pPrinters->setCurrentIndex(pPrinters->count() - 1);
@@ -294,10 +308,7 @@ TEST(PrintJob, DialogPrintsToPdfWithoutPrinter)
             if (pEdit->objectName().contains("output", Qt::CaseInsensitive) ||
                 pEdit->objectName().contains("file", Qt::CaseInsensitive))
                 pEdit->setText(strPdf);
-        pDialog->accept();
     });
-    timer.start();
-    pView->OnFilePrint();
     ASSERT_TRUE(bSawDialog);
     EXPECT_TRUE(strChosen.contains("file", Qt::CaseInsensitive)) << strChosen.toStdString();
     ASSERT_TRUE(QFile::exists(strPdf)) << "print to file gives a PDF";
@@ -428,13 +439,7 @@ TEST(PrintJob, DialogOptionsReachThePrintService)
 
     QString strChosen;
     bool bOddPages = false;
-    QTimer timer;
-    timer.setInterval(50);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        auto* pDialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
-        if (!pDialog)
-            return;
-        timer.stop();
+    PrintThroughDialog(*pView, [&](QPrintDialog* pDialog) {
         if (auto* pPrinters = pDialog->findChild<QComboBox*>(QStringLiteral("printers"))) {
             pPrinters->setCurrentIndex(pPrinters->findText(QStringLiteral("slabix_test")));
             strChosen = pPrinters->currentText();
@@ -445,10 +450,7 @@ TEST(PrintJob, DialogOptionsReachThePrintService)
             pPageSet->setCurrentIndex(pPageSet->findText(QStringLiteral("Odd Pages")));
             bOddPages = pPageSet->isEnabled() && pPageSet->currentText() == QStringLiteral("Odd Pages");
         }
-        pDialog->accept();
     });
-    timer.start();
-    pView->OnFilePrint();
     const QString strKept = service.Kept();
     qputenv("CUPS_SERVER", oldServer);
     cupsSetServer(nullptr);
